@@ -1,0 +1,35 @@
+# Third-party libraries, each as an imported target so that their headers
+# come in through -isystem and never trip the project's warning flags.
+find_package(PkgConfig REQUIRED)
+find_package(Threads REQUIRED)
+find_package(fmt REQUIRED)
+find_package(nlohmann_json 3 REQUIRED)
+find_package(OpenSSL REQUIRED)
+find_package(ICU REQUIRED COMPONENTS uc i18n data)
+
+pkg_check_modules(LIBAV REQUIRED IMPORTED_TARGET
+  libavformat libavcodec libavutil libswresample libswscale)
+pkg_check_modules(POCKETSPHINX REQUIRED IMPORTED_TARGET pocketsphinx)
+pkg_check_modules(CAIRO REQUIRED IMPORTED_TARGET cairo pangocairo)
+
+if(QUORVEL_BUILD_TESTS)
+  find_package(GTest REQUIRED)
+  pkg_check_modules(EBUR128 REQUIRED IMPORTED_TARGET libebur128)
+  include(GoogleTest)
+endif()
+if(QUORVEL_BUILD_BENCH)
+  find_package(benchmark REQUIRED)
+  if(NOT TARGET PkgConfig::EBUR128)
+    pkg_check_modules(EBUR128 REQUIRED IMPORTED_TARGET libebur128)
+  endif()
+endif()
+if(QUORVEL_BUILD_UI)
+  find_package(Qt6 REQUIRED COMPONENTS Core Gui Widgets Network Test)
+endif()
+
+# The image engine's libraries; looked up only when that module exists.
+if(EXISTS ${PROJECT_SOURCE_DIR}/src/image/CMakeLists.txt)
+  find_package(OpenCV REQUIRED COMPONENTS core imgproc imgcodecs photo)
+  pkg_check_modules(IMAGELIBS REQUIRED IMPORTED_TARGET
+    libturbojpeg libpng libheif libraw lcms2 exiv2)
+endif()

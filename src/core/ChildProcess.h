@@ -1,0 +1,33 @@
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "core/Error.h"
+
+namespace core {
+
+class ChildProcessError : public Error {
+public:
+    using Error::Error;
+};
+
+// How a child process ended.
+struct ChildResult {
+    int exitCode = -1;      // valid when !signaled
+    bool signaled = false;  // killed by a signal: always a failure
+    int signal = 0;
+    std::string output;     // standard output and error, interleaved as written
+
+    bool succeeded() const { return !signaled && exitCode == 0; }
+};
+
+// Starts `argv[0]` (a path, not looked up in PATH unless `searchPath`) with
+// posix_spawn and an argument vector — never a shell. Standard input is
+// /dev/null; standard output and error share one close-on-exec pipe that is
+// read to the end. Blocks until the child ends. Throws ChildProcessError when
+// the program cannot be started.
+ChildResult runChildProcess(const std::vector<std::string>& argv, bool searchPath = false);
+
+} // namespace core

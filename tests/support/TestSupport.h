@@ -1,0 +1,50 @@
+#pragma once
+
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "core/ChildProcess.h"
+#include "core/Files.h"
+
+namespace testsupport {
+
+namespace fs = std::filesystem;
+
+// A fresh temporary folder per test, removed afterwards.
+class TempDir {
+public:
+    TempDir() : folder_(std::make_unique<core::WorkFolder>("quorvel-test")) {}
+    const fs::path& path() const { return folder_->path(); }
+    fs::path operator/(const std::string& name) const { return path() / name; }
+
+private:
+    std::unique_ptr<core::WorkFolder> folder_;
+};
+
+// Runs a tool found in PATH (ffmpeg, ffprobe, sox, espeak-ng, ...). Fails the
+// current test with the tool's output when it does not exit with 0.
+core::ChildResult runTool(const std::vector<std::string>& argv);
+// Like runTool but returns the result without judging it.
+core::ChildResult tryTool(const std::vector<std::string>& argv);
+
+// Generates audio with ffmpeg from a lavfi source expression, e.g.
+// makeAudio(dir/"a.wav", "sine=frequency=1000:sample_rate=48000:duration=2").
+void makeAudio(const fs::path& out, const std::string& lavfi, const std::vector<std::string>& extra = {});
+
+// Switches LC_ALL (and the C++ global locale) to a comma-decimal locale for
+// the lifetime of the object, so tests can prove number text ignores it.
+// available() is false when no such locale is installed.
+class CommaDecimalLocale {
+public:
+    CommaDecimalLocale();
+    ~CommaDecimalLocale();
+    bool available() const { return available_; }
+
+private:
+    std::string previous_;
+    bool available_ = false;
+};
+
+} // namespace testsupport
