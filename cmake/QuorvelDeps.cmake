@@ -9,7 +9,18 @@ find_package(ICU REQUIRED COMPONENTS uc i18n data)
 
 pkg_check_modules(LIBAV REQUIRED IMPORTED_TARGET
   libavformat libavcodec libavutil libswresample libswscale)
-pkg_check_modules(POCKETSPHINX REQUIRED IMPORTED_TARGET pocketsphinx)
+# Debian's pocketsphinx.pc names an include folder that the package does not
+# ship (sphinxbase lives under the multiarch include path), so the target is
+# put together by hand.
+find_path(POCKETSPHINX_INCLUDE_DIR pocketsphinx.h PATH_SUFFIXES pocketsphinx REQUIRED)
+find_path(SPHINXBASE_INCLUDE_DIR sphinxbase/cmd_ln.h
+  PATHS /usr/include/${CMAKE_LIBRARY_ARCHITECTURE} REQUIRED)
+find_library(POCKETSPHINX_LIBRARY pocketsphinx REQUIRED)
+find_library(SPHINXBASE_LIBRARY sphinxbase REQUIRED)
+add_library(PkgConfig::POCKETSPHINX INTERFACE IMPORTED)
+set_target_properties(PkgConfig::POCKETSPHINX PROPERTIES
+  INTERFACE_INCLUDE_DIRECTORIES "${POCKETSPHINX_INCLUDE_DIR};${SPHINXBASE_INCLUDE_DIR};${SPHINXBASE_INCLUDE_DIR}/sphinxbase"
+  INTERFACE_LINK_LIBRARIES "${POCKETSPHINX_LIBRARY};${SPHINXBASE_LIBRARY};m")
 pkg_check_modules(CAIRO REQUIRED IMPORTED_TARGET cairo pangocairo)
 
 if(QUORVEL_BUILD_TESTS)
