@@ -20,7 +20,9 @@ double secondsSince2001(Date date) {
 
 Date dateFromSecondsSince2001(double seconds) {
     using namespace std::chrono;
-    if (!std::isfinite(seconds) || std::fabs(seconds) > 1e15) seconds = 0;
+    // The clock counts nanoseconds in 64 bits (about ±292 years around 1970):
+    // anything beyond ±9e9 s from 2001 cannot be represented and reads as 2001.
+    if (!std::isfinite(seconds) || std::fabs(seconds) > 9e9) seconds = 0;
     double unix = seconds + kReferenceUnixSeconds;
     auto us = static_cast<long long>(std::llround(unix * 1e6));
     return Date(duration_cast<Clock::duration>(microseconds(us)));

@@ -1,0 +1,115 @@
+// The whole package of a generated one-hour episode through the pipeline:
+// wall time per step (between the pipeline's progress reports) and in total,
+// and the process's peak memory.
+//
+//   bench_package [seconds]   (default 3600)
+
+#include <sys/resource.h>
+
+#include <chrono>
+#include <exception>
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include <fmt/format.h>
+
+#include "core/ChildProcess.h"
+#include "core/Files.h"
+#include "core/Numbers.h"
+#include "episode/AudioVideoPipeline.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+void run(const std::vector<std::string>& argv) {
+    const auto r = core::runChildProcess(argv, true);
+    if (!r.succeeded()) throw std::runtime_error(argv[0] + " failed:\n" + r.output);
+}
+
+// About 100 s of espeak-ng speech with a pause, looped to the length, at
+// 48 kHz stereo with 50 Hz hum and noise; a 5 s intro, a 4 s outro, a cover.
+void makeInputs(const fs::path& dir, int seconds) {
+    run({"espeak-ng", "-s", "150", "-w", (dir / "speech.wav").string(),
+         "Welcome to the workshop podcast. Today we build a small wooden boat in a garage. We start with the "
+         "plans and the timber, then cut the frames and set them up. Is it hard work? It is, but it is fun. "
+         "The planks are steamed so that they bend. We glue and screw every plank, sand the hull and paint it. "
+         "Three coats keep the water out. Thanks for listening, and see you next week."});
+    const std::string d = fmt::format("{}", seconds);
+    run({"ffmpeg", "-nostdin", "-hide_banner", "-loglevel", "error", "-y", "-stream_loop", "-1", "-i",
+         (dir / "speech.wav").string(), "-f", "lavfi", "-i", "sine=frequency=50:sample_rate=48000", "-f", "lavfi",
+         "-i", "anoisesrc=color=pink:amplitude=0.004:sample_rate=48000", "-filter_complex",
+         "[0:a]aresample=48000,apad=pad_dur=4[s];[1:a]volume=0.02[h];"
+         "[s][h][2:a]amix=inputs=3:duration=first:normalize=0,aformat=channel_layouts=stereo",
+         "-t", d, "-ar", "48000", "-c:a", "pcm_s24le", (dir / "episode.wav").string()});
+    run({"ffmpeg", "-nostdin", "-hide_banner", "-loglevel", "error", "-y", "-f", "lavfi", "-i",
+         "sine=frequency=440:sample_rate=48000:duration=5", "-ac", "1", (dir / "intro.wav").string()});
+    run({"ffmpeg", "-nostdin", "-hide_banner", "-loglevel", "error", "-y", "-f", "lavfi", "-i",
+         "sine=frequency=660:sample_rate=48000:duration=4", "-ac", "2", (dir / "outro.wav").string()});
+    run({"ffmpeg", "-nostdin", "-hide_banner", "-loglevel", "error", "-y", "-f", "lavfi", "-i",
+         "color=c=0x884422:s=600x600", "-frames:v", "1", (dir / "cover.png").string()});
+}
+
+std::string stepName(double fraction) {
+    if (fraction < 0.1) return "cleanup_normalise";
+    if (fraction < 0.29) return "transcribe";
+    if (fraction < 0.31) return "intro_outro_master_chapters";
+    if (fraction < 0.4) return "filler_cut";
+    if (fraction < 0.5) return "rss";
+    if (fraction < 0.7) return "whisper_reference_transcripts";
+    return "audiogram";
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    try {
+        int seconds = 3600;
+        if (argc > 1) seconds = static_cast<int>(core::parseInt(argv[1]).value_or(3600));
+        const core::WorkFolder dir("quorvel-bench-package");
+        makeInputs(dir.path(), seconds);
+
+        episode::PodcastMetadata tags;
+        tags.title = "Building a Boat";
+        tags.artist = "Ada Plank";
+        tags.podcastName = "Workshop Talk";
+        tags.artworkURL = dir.path() / "cover.png";
+        episode::MultiFormatExportRequest q(dir.path() / "episode.wav", dir.path() / "out", "ep", tags, true, true,
+                                            true, true, audio::LoudnessTarget::stereoPodcast());
+        q.cleanup = audio::CleanupOptions(true, audio::HumMode::autoDetect, true, true, true, 2);
+        q.introURL = dir.path() / "intro.wav";
+        q.outroURL = dir.path() / "outro.wav";
+        q.generateTranscripts = true;
+        q.captionAudiogram = true;
+        q.audiogramClip = episode::ClipChoice::automatic();
+        q.chapters = episode::ChapterSetting::automatic();
+
+        const auto start = Clock::now();
+        auto stepStart = start;
+        std::string current = "setup";
+        std::vector<std::pair<std::string, double>> steps;
+        const auto files = episode::AudioVideoPipeline().processMultiFormat(
+            q,
+            [&](double fraction, const std::string&) {
+                const auto now = Clock::now();
+                if (current != "setup") steps.emplace_back(current, std::chrono::duration<double>(now - stepStart).count());
+                current = fraction >= 1.0 ? "setup" : stepName(fraction);
+                stepStart = now;
+            },
+            [](const std::string& line) { std::cerr << line << '\n'; });
+        const double total = std::chrono::duration<double>(Clock::now() - start).count();
+
+        for (const auto& [name, s] : steps) std::cout << fmt::format("STEP {} {:.2f}s\n", name, s);
+        rusage usage{};
+        ::getrusage(RUSAGE_SELF, &usage);
+        std::cout << fmt::format("TOTAL {:.2f}s peak_rss={:.0f}MB\n", total, static_cast<double>(usage.ru_maxrss) / 1024.0);
+        std::cerr << fmt::format("{} files written for {} s of audio\n", files.size(), seconds);
+        return 0;
+    } catch (const std::exception& e) {
+        std::cerr << "bench_package: " << e.what() << '\n';
+        return 1;
+    }
+}

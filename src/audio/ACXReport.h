@@ -1,0 +1,24 @@
+#pragma once
+
+#include <string>
+
+namespace audio {
+
+// The three levels the Audible / ACX audiobook rules check, with the pass
+// rules and the plain-text report. All bounds are inclusive; NaN fails.
+struct ACXReport {
+    double rmsDB = 0;
+    double peakDB = 0;
+    double noiseFloorDB = 0;
+    double sampleRate = 0;
+
+    bool rmsOK() const;      // −23 ≤ rmsDB ≤ −18
+    bool peakOK() const;     // peakDB ≤ −3
+    bool noiseOK() const;    // noiseFloorDB ≤ −60
+    bool passes() const { return rmsOK() && peakOK() && noiseOK(); }
+    std::string text() const;
+
+    bool operator==(const ACXReport&) const = default;
+};
+
+} // namespace audio

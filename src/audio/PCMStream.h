@@ -1,0 +1,70 @@
+#pragma once
+
+#include <cstddef>
+#include <filesystem>
+#include <functional>
+#include <optional>
+#include <span>
+#include <string>
+
+#include "core/Error.h"
+
+namespace audio {
+
+// Decodes the first audio stream of a local media file (wav, aif/aiff, mp3,
+// m4a, flac, caf, mov, mp4, ...) into interleaved 32-bit float frames,
+// optionally resampled, remixed to one or two channels and cut to a maximum
+// duration, and hands them to the caller chunk by chunk. Nothing is kept
+// between calls; every call opens and closes its own decoder.
+class PCMStream {
+public:
+    PCMStream() = delete;
+
+    struct Format {
+        double sampleRate = 44100;    // frames per second
+        int channels = 2;             // 1 or 2
+        double durationSeconds = 0;   // the whole source, never shortened by maxDuration
+        bool operator==(const Format&) const = default;
+    };
+
+    // What went wrong while opening or decoding a file. what() is the
+    // user-facing text.
+    class StreamError : public core::Error {
+    public:
+        enum class Kind { noAudioTrack, readFailed };
+        // "<file name> has no audio track."
+        static StreamError noAudioTrack(const std::filesystem::path& file);
+        // "Could not read audio from <file name>: <reason>"
+        static StreamError readFailed(const std::filesystem::path& file, const std::string& reason);
+        Kind kind() const { return kind_; }
+
+    private:
+        StreamError(Kind kind, const std::string& text) : core::Error(text), kind_(kind) {}
+        Kind kind_;
+    };
+
+    // Called once per decoded chunk with `frames` interleaved frames
+    // (samples.size() == frames × channels). The buffer is valid only during
+    // the call. Chunks have no fixed size. An exception thrown here stops the
+    // read and is passed on.
+    using Chunk = std::function<void(std::span<const float> samples, std::size_t frames)>;
+
+    // The first audio stream's rate and channel count (at most 2: more than
+    // two channels are described as 2) and the file's duration.
+    // Throws StreamError.
+    static Format format(const std::filesystem::path& file);
+
+    // Reads the whole first audio stream (or its first maxDuration seconds,
+    // trimmed to the frame) at `sampleRate` (default: the source's) with
+    // `channels` channels (1 or 2; default: the source's, see format()).
+    // Frame counts are exact: N seconds at the output rate give
+    // round(N × rate) frames. Non-finite decoded samples are delivered as 0.
+    // Stereo to mono is the mean of the channels; mono to stereo copies the
+    // channel to both sides. Returns the delivered rate and channel count
+    // with the whole source's duration. Throws StreamError.
+    static Format read(const std::filesystem::path& file, std::optional<double> sampleRate,
+                       std::optional<int> channels, std::optional<double> maxDuration,
+                       const Chunk& chunk);
+};
+
+} // namespace audio

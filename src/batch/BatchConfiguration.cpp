@@ -1,0 +1,142 @@
+#include "batch/BatchConfiguration.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <fstream>
+#include <optional>
+#include <system_error>
+
+#include "core/FileURL.h"
+#include "core/Numbers.h"
+
+namespace batch {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// Folder paths are kept without a trailing separator.
+fs::path withoutTrailingSeparator(fs::path path) {
+    std::string text = path.string();
+    while (text.size() > 1 && text.back() == '/') text.pop_back();
+    return fs::path(text);
+}
+
+std::optional<fs::path> environmentPath(const char* name) {
+    const char* value = std::getenv(name);
+    if (value == nullptr || *value == '\0') return std::nullopt;
+    return fs::path(value);
+}
+
+// The value of XDG_DOWNLOAD_DIR in user-dirs.dirs: a line of the form
+// XDG_DOWNLOAD_DIR="$HOME/Downloads" (a path relative to $HOME, or absolute).
+std::optional<fs::path> downloadDirFromUserDirs(const fs::path& home) {
+    fs::path config = environmentPath("XDG_CONFIG_HOME").value_or(home / ".config");
+    std::ifstream in(config / "user-dirs.dirs");
+    if (!in) return std::nullopt;
+    std::optional<fs::path> found;
+    std::string line;
+    const std::string key = "XDG_DOWNLOAD_DIR=";
+    while (std::getline(in, line)) {
+        auto start = line.find_first_not_of(" \t");
+        if (start == std::string::npos || line.compare(start, key.size(), key) != 0) continue;
+        std::string value = line.substr(start + key.size());
+        while (!value.empty() && (value.back() == ' ' || value.back() == '\t' || value.back() == '\r'))
+            value.pop_back();
+        if (value.size() < 2 || value.front() != '"' || value.back() != '"') continue;
+        value = value.substr(1, value.size() - 2);
+        if (value.rfind("$HOME", 0) == 0) {
+            std::string rest = value.substr(5);
+            while (!rest.empty() && rest.front() == '/') rest.erase(rest.begin());
+            found = rest.empty() ? home : home / rest;
+        } else if (!value.empty() && value.front() == '/') {
+            found = fs::path(value);
+        }
+    }
+    return found;
+}
+
+// The user's Downloads folder: the XDG setting (user-dirs.dirs, else the
+// environment), else ~/Downloads when it exists. A setting that names the
+// home folder itself means "not configured".
+std::optional<fs::path> downloadsFolder() {
+    auto home = environmentPath("HOME");
+    if (!home) return std::nullopt;
+    std::optional<fs::path> configured = downloadDirFromUserDirs(*home);
+    if (!configured) configured = environmentPath("XDG_DOWNLOAD_DIR");
+    if (configured && configured->is_absolute()) {
+        fs::path folder = withoutTrailingSeparator(configured->lexically_normal());
+        if (folder != withoutTrailingSeparator(home->lexically_normal())) return folder;
+    }
+    std::error_code ec;
+    fs::path fallback = *home / "Downloads";
+    if (fs::is_directory(fallback, ec)) return fallback;
+    return std::nullopt;
+}
+
+fs::path temporaryFolder() {
+    std::error_code ec;
+    fs::path tmp = fs::temp_directory_path(ec);
+    if (ec || tmp.empty()) tmp = "/tmp";
+    return tmp;
+}
+
+int clampConcurrency(int requested) {
+    const int n = core::activeProcessorCount();
+    const int upper = n > INT32_MAX / 2 ? INT32_MAX : 2 * n;
+    return std::max(1, std::min(requested, upper));
+}
+
+} // namespace
+
+BatchConfiguration::BatchConfiguration(fs::path outputDirectory, bool createSubfolders, std::string namingPattern,
+                                       bool overwriteExisting, int maxConcurrentTasks,
+                                       bool deleteSourceAfterSuccess, bool notifyOnCompletion,
+                                       std::map<std::string, std::string> customSettings)
+    : outputDirectory(std::move(outputDirectory)), createSubfolders(createSubfolders),
+      namingPattern(std::move(namingPattern)), overwriteExisting(overwriteExisting),
+      maxConcurrentTasks(clampConcurrency(maxConcurrentTasks)),
+      deleteSourceAfterSuccess(deleteSourceAfterSuccess), notifyOnCompletion(notifyOnCompletion),
+      customSettings(std::move(customSettings)) {}
+
+BatchConfiguration BatchConfiguration::defaultConfiguration() {
+    fs::path base = downloadsFolder().value_or(temporaryFolder());
+    return BatchConfiguration(base / "BatchOutput", true, "{name}_{index:02}", false,
+                              core::activeProcessorCount(), false, true, {});
+}
+
+core::Json BatchConfiguration::toJson() const {
+    core::Json json = core::Json::object();
+    json["outputDirectory"] = core::fileURLText(outputDirectory, true);
+    json["createSubfolders"] = createSubfolders;
+    json["namingPattern"] = namingPattern;
+    json["overwriteExisting"] = overwriteExisting;
+    json["maxConcurrentTasks"] = maxConcurrentTasks;
+    json["deleteSourceAfterSuccess"] = deleteSourceAfterSuccess;
+    json["notifyOnCompletion"] = notifyOnCompletion;
+    core::Json custom = core::Json::object();
+    for (const auto& [key, value] : customSettings) custom[key] = value;
+    json["customSettings"] = std::move(custom);
+    return json;
+}
+
+BatchConfiguration BatchConfiguration::fromJson(const core::Json& json) {
+    BatchConfiguration config;
+    std::string url = core::requireString(json, "outputDirectory");
+    auto folder = core::pathFromFileURL(url);
+    if (!folder) throw core::JsonShapeError("Key \"outputDirectory\" must be a file URL.");
+    config.outputDirectory = withoutTrailingSeparator(*folder);
+    config.createSubfolders = core::requireBool(json, "createSubfolders");
+    config.namingPattern = core::requireString(json, "namingPattern");
+    config.overwriteExisting = core::requireBool(json, "overwriteExisting");
+    auto tasks = core::requireInt(json, "maxConcurrentTasks");
+    if (tasks < INT32_MIN || tasks > INT32_MAX)
+        throw core::JsonShapeError("Key \"maxConcurrentTasks\" is out of range.");
+    config.maxConcurrentTasks = static_cast<int>(tasks);
+    config.deleteSourceAfterSuccess = core::requireBool(json, "deleteSourceAfterSuccess");
+    config.notifyOnCompletion = core::requireBool(json, "notifyOnCompletion");
+    config.customSettings = core::requireStringMap(json, "customSettings");
+    return config;
+}
+
+} // namespace batch

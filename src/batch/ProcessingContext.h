@@ -1,0 +1,26 @@
+#pragma once
+
+#include <functional>
+#include <optional>
+#include <string>
+
+#include "batch/BatchConfiguration.h"
+#include "core/Uuid.h"
+
+namespace batch {
+
+// What a preset receives for one item. Both callables may be called from any
+// thread, return at once and do nothing once the queue is gone.
+struct ProcessingContext {
+    using ProgressCallback = std::function<void(double fraction, std::optional<std::string> message)>;
+    using LogCallback = std::function<void(std::string line)>;
+
+    core::Uuid jobID;
+    BatchConfiguration configuration;
+    int itemIndex = 0;  // position in the job, counted from 1
+    int totalItems = 0;
+    ProgressCallback onProgressUpdate;
+    LogCallback log;
+};
+
+} // namespace batch

@@ -1,0 +1,22 @@
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "core/Uuid.h"
+
+namespace batch {
+
+// One item's predicted outputs in a dry run.
+struct SimulatedItemReport {
+    core::Uuid id;
+    std::filesystem::path sourceURL;
+    std::vector<std::string> projectedFileNames; // relative to projectedDirectory
+    std::filesystem::path projectedDirectory;
+    std::vector<std::string> warnings;
+
+    bool operator==(const SimulatedItemReport&) const = default;
+};
+
+} // namespace batch

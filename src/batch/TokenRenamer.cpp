@@ -1,0 +1,132 @@
+#include "batch/TokenRenamer.h"
+
+#include <algorithm>
+#include <array>
+#include <charconv>
+#include <optional>
+#include <vector>
+
+#include "core/DateFormat.h"
+#include "core/IcuRegex.h"
+#include "core/Numbers.h"
+#include "core/Text.h"
+
+namespace batch {
+
+namespace {
+
+using Variables = std::map<std::string, std::string>;
+
+// Characters that may not appear in a base name; each becomes one "_".
+constexpr std::string_view kUnsafeCharacters{":/\\?%*|\"<>#\0", 12};
+
+std::string decimal(std::int64_t value) {
+    std::array<char, 24> buffer{};
+    auto [end, ec] = std::to_chars(buffer.data(), buffer.data() + buffer.size(), value);
+    (void)ec; // 24 characters always hold a 64-bit integer
+    return std::string(buffer.data(), end);
+}
+
+std::string_view slice(std::string_view text, const core::IcuRegex::Range& r) {
+    return text.substr(r.begin, r.length());
+}
+
+// Matches of `expression` in `text`, each handed to `replacement`, which
+// returns the new text or nothing to leave the match alone. Applied from the
+// last match to the first on the text as it stood before the step.
+template <typename Replacement>
+void replaceMatches(std::string& text, std::string_view expression, Replacement replacement) {
+    auto regex = core::IcuRegex::compile(expression);
+    if (!regex) return; // a fixed expression; should it ever fail, the step is left out
+    const auto matches = regex->findAll(text);
+    const std::string before = text;
+    for (auto it = matches.rbegin(); it != matches.rend(); ++it) {
+        if (it->groups.empty() || !it->groups[0]) continue;
+        const auto whole = *it->groups[0];
+        std::optional<std::string> with = replacement(std::string_view(before), *it);
+        if (with) text.replace(whole.begin, whole.length(), *with);
+    }
+}
+
+std::optional<std::string_view> group(std::string_view text, const core::IcuRegex::Match& m, std::size_t g) {
+    if (g >= m.groups.size() || !m.groups[g]) return std::nullopt;
+    return slice(text, *m.groups[g]);
+}
+
+} // namespace
+
+TokenRenamer::TokenRenamer() : clock_([] { return core::Clock::now(); }) {}
+
+TokenRenamer::TokenRenamer(ClockFunction clock) : clock_(std::move(clock)) {
+    if (!clock_) clock_ = [] { return core::Clock::now(); };
+}
+
+std::string TokenRenamer::padInteger(std::int64_t value, std::int64_t width) {
+    width = std::clamp<std::int64_t>(width, 0, kMaxWidth);
+    std::string digits = decimal(value);
+    const auto length = static_cast<std::int64_t>(digits.size());
+    if (length >= width) return digits;
+    const auto zeros = static_cast<std::size_t>(width - length);
+    const std::size_t at = (value < 0) ? 1 : 0; // zeros go after the sign
+    digits.insert(at, zeros, '0');
+    return digits;
+}
+
+std::string TokenRenamer::resolve(std::string_view pattern, const BatchItem& item, std::int64_t index,
+                                  std::int64_t total, const Variables& contextVariables) const {
+    std::string text(pattern);
+
+    // 1-3: the fixed tokens, literal, without rescanning what they insert.
+    auto nameIt = contextVariables.find("name");
+    text = core::replaceAll(std::move(text), "{name}",
+                            nameIt != contextVariables.end() ? nameIt->second : item.originalFileName);
+    auto extIt = contextVariables.find("ext");
+    text = core::replaceAll(std::move(text), "{ext}",
+                            extIt != contextVariables.end() ? extIt->second : item.fileExtension);
+    text = core::replaceAll(std::move(text), "{total}", decimal(total));
+
+    // 4: {index} and {index:N}. A width that does not fit 64 bits counts as 1.
+    replaceMatches(text, R"(\{index(?::(\d+))?\})",
+                   [&](std::string_view before, const core::IcuRegex::Match& m) -> std::optional<std::string> {
+                       std::int64_t width = 1;
+                       if (auto digits = group(before, m, 1))
+                           if (auto n = core::parseInt(*digits)) width = *n;
+                       return padInteger(index, width);
+                   });
+
+    // 5: {date} and {date:FORMAT}, all showing the same moment.
+    const core::Date now = clock_();
+    replaceMatches(text, R"(\{date(?::([^}]+))?\})",
+                   [&](std::string_view before, const core::IcuRegex::Match& m) -> std::optional<std::string> {
+                       auto format = group(before, m, 1).value_or(kDefaultDateFormat);
+                       return core::formatDatePattern(now, format);
+                   });
+
+    // 6: variables, metadata overlaid by the context, in sorted key order so
+    // that the result never depends on the order of a hash table.
+    Variables variables = item.metadata;
+    for (const auto& [key, value] : contextVariables) variables[key] = value;
+    for (const auto& [key, value] : variables) text = core::replaceAll(std::move(text), "{" + key + "}", value);
+
+    // 7: {key:N} for integer values.
+    replaceMatches(text, R"(\{(\w+):(\d+)\})",
+                   [&](std::string_view before, const core::IcuRegex::Match& m) -> std::optional<std::string> {
+                       auto key = group(before, m, 1);
+                       auto widthText = group(before, m, 2);
+                       if (!key || !widthText) return std::nullopt;
+                       auto found = variables.find(std::string(*key));
+                       if (found == variables.end()) return std::nullopt;
+                       auto value = core::parseInt(found->second);
+                       auto width = core::parseInt(*widthText);
+                       if (!value || !width) return std::nullopt;
+                       return padInteger(*value, *width);
+                   });
+
+    // 8: characters that are unsafe in file names.
+    std::replace_if(
+        text.begin(), text.end(), [](char c) { return kUnsafeCharacters.find(c) != std::string_view::npos; },
+        '_');
+    return text;
+}
+
+} // namespace batch

@@ -1,0 +1,137 @@
+// RSS file, Whisper reference, transcript files and audiogram.
+
+#include <algorithm>
+
+#include <fmt/format.h>
+
+#include "audio/PCMStream.h"
+#include "audio/WAVWriter.h"
+#include "core/Files.h"
+#include "episode/ChapterBuilder.h"
+#include "episode/ClipPicker.h"
+#include "episode/PipelineSteps.h"
+#include "episode/PlatformTexts.h"
+
+namespace episode {
+
+namespace fs = std::filesystem;
+
+namespace pipelinetext {
+
+std::vector<std::string> mp3Arguments(const fs::path& source, const fs::path& output, bool acx) {
+    std::vector<std::string> args{"-y", "-i", source.string(), "-codec:a", "libmp3lame", "-b:a", "192k"};
+    if (acx) {
+        args.emplace_back("-ar");
+        args.emplace_back("44100");
+    }
+    args.push_back(output.string());
+    return args;
+}
+
+double clipStart(double wished, double duration, double length) {
+    return std::max(0.0, std::min(wished, duration - length));
+}
+
+std::vector<CaptionWord> clipCaptions(const std::vector<CaptionWord>& words, double start, double length) {
+    std::vector<CaptionWord> kept;
+    for (const auto& w : words) {
+        if (!(w.end > start && w.start < start + length)) continue;
+        kept.push_back({w.text, std::max(0.0, w.start - start), w.end - start});
+    }
+    return kept;
+}
+
+std::string clipLine(double start, double length) {
+    return "Audiogram clip: " + ChapterBuilder::clock(start, false) + " to " + ChapterBuilder::clock(start + length, false);
+}
+
+} // namespace pipelinetext
+
+namespace steps {
+
+void writeRSS(PipelineRun& run) {
+    const auto& q = run.request;
+    if (!q.generateRSSMaster) return;
+    if (run.pipeline.ffmpeg().isFFmpegAvailable()) {
+        run.report(0.45, "Encoding 192kbps MP3 RSS Master with ID3 tags...");
+        const fs::path rss = run.workFolder / "rss.mp3";
+        run.pipeline.ffmpeg().execute(pipelinetext::mp3Arguments(run.finalAudio, rss, q.targetLUFS.acx));
+        const fs::path mp3 = run.deliverable(kRSSMP3Suffix);
+        run.pipeline.tagInjector().inject(q.metadata, rss, mp3, run.chaptersFile);
+        run.outputs.push_back(mp3);
+        return;
+    }
+    run.report(0.45, "Encoding AAC RSS Master with tags...");
+    const fs::path m4a = run.deliverable(kRSSAACSuffix);
+    run.pipeline.tagInjector().inject(q.metadata, run.finalAudio, m4a, std::nullopt);
+    run.outputs.push_back(m4a);
+    run.log(std::string(platformtexts::kRSSWrittenAsAAC));
+}
+
+void writeWhisperReference(PipelineRun& run) {
+    if (!run.request.generateWhisperReference) return;
+    run.report(0.6, "Generating 16kHz mono Whisper transcript reference...");
+    const fs::path file = run.deliverable(kWhisperReferenceSuffix);
+    audio::WAVWriter writer(file, 16000, 1, 16);
+    // Streamed: each decoded chunk is written before the next is read.
+    audio::PCMStream::read(run.finalAudio, 16000.0, 1, std::nullopt,
+                           [&](std::span<const float> samples, std::size_t frames) { writer.write(samples, frames); });
+    writer.close();
+    run.outputs.push_back(file);
+}
+
+void writeTranscripts(PipelineRun& run) {
+    if (!run.wantTranscripts || run.words.empty()) return;
+    const auto cues = Transcriber::cues(run.words, 42, 4.0);
+    const std::pair<std::string_view, std::string> files[] = {
+        {kTranscriptSRTSuffix, Transcriber::srt(cues, run.introLength)},
+        {kTranscriptVTTSuffix, Transcriber::vtt(cues, run.introLength)},
+        {kTranscriptTextSuffix, Transcriber::plainText(run.words, run.introLength)},
+    };
+    for (const auto& [suffix, text] : files) {
+        const fs::path file = run.deliverable(suffix);
+        core::writeFileAtomically(file, text);
+        run.outputs.push_back(file);
+    }
+    run.log(fmt::format("Transcript: {} words, {} captions", run.words.size(), cues.size()));
+}
+
+void writeAudiogram(PipelineRun& run) {
+    const auto& q = run.request;
+    if (!q.generateAudiogram) return;
+    run.report(0.85, "Rendering social audiogram video snippet...");
+    const double d = run.episodeLength;
+    const double len = std::min(d, q.audiogramSeconds);
+    double wished = 0;
+    switch (q.audiogramClip.kind) {
+    case ClipChoice::Kind::at: wished = q.audiogramClip.seconds; break;
+    case ClipChoice::Kind::start: wished = 0; break;
+    case ClipChoice::Kind::automatic:
+        if (!run.words.empty()) {
+            wished = ClipPicker::liveliestStart(run.words, d, len);
+        } else {
+            const auto levels = run.pipeline.normalizer().levels(run.episodeAudio, 0.5);
+            wished = ClipPicker::loudestStart(levels, 0.5, len);
+        }
+        break;
+    }
+    const double s = pipelinetext::clipStart(wished, d, len);
+    std::vector<CaptionWord> captions = run.wantCaptions ? run.words : std::vector<CaptionWord>{};
+    fs::path audio = run.episodeAudio;
+    if (s > 0.05) {
+        audio = run.workFolder / "clip.wav";
+        run.pipeline.normalizer().excerpt(run.episodeAudio, audio, s, len);
+        captions = pipelinetext::clipCaptions(captions, s, len);
+        run.log(pipelinetext::clipLine(s, len));
+    }
+    const AudiogramGenerator::AudiogramConfig config(
+        q.audiogramAspect, len, "#3B82F6", q.metadata.artworkURL, 30, std::move(captions),
+        q.metadata.podcastName.empty() ? std::nullopt : std::optional<std::string>(q.metadata.podcastName));
+    const fs::path video = run.deliverable(kAudiogramSuffix);
+    run.pipeline.audiogramGenerator().generate(audio, video, config);
+    run.outputs.push_back(video);
+}
+
+} // namespace steps
+
+} // namespace episode

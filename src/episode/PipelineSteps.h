@@ -1,0 +1,95 @@
+#pragma once
+
+// The steps of one AudioVideoPipeline::processMultiFormat call and the texts
+// they log. Each step reads and updates the call's PipelineRun.
+
+#include <filesystem>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "audio/LoudnessNormalizer.h"
+#include "episode/AudioVideoPipeline.h"
+#include "episode/CaptionWord.h"
+#include "episode/Chapter.h"
+#include "episode/FillerRemover.h"
+
+namespace episode {
+
+// Everything one call keeps between its steps.
+struct PipelineRun {
+    const AudioVideoPipeline& pipeline;
+    const MultiFormatExportRequest& request;
+    const EpisodePipeline::Progress& onProgress;
+    const EpisodePipeline::Log& onLog;
+    std::filesystem::path workFolder;
+
+    std::vector<std::filesystem::path> outputs;
+    std::filesystem::path episodeAudio;
+    std::filesystem::path finalAudio;
+    audio::LoudnessNormalizer::Result normalized;
+    std::vector<CaptionWord> words;
+    bool wantTranscripts = false;
+    bool wantCaptions = false;
+    double introLength = 0;
+    bool outroJoined = false;
+    double totalLength = 0;
+    double episodeLength = 0;
+    std::optional<std::filesystem::path> chaptersFile;
+
+    void report(double fraction, const std::string& message) const {
+        if (onProgress) onProgress(fraction, message);
+    }
+    void log(const std::string& line) const {
+        if (onLog) onLog(line);
+    }
+    std::filesystem::path deliverable(std::string_view suffix) const {
+        return request.destinationDirectory / (request.baseFileName + std::string(suffix));
+    }
+};
+
+namespace steps {
+
+void normalize(PipelineRun& run);
+void transcribe(PipelineRun& run);
+void dumpWords(PipelineRun& run);
+void removeFillers(PipelineRun& run);
+void addIntroAndOutro(PipelineRun& run);
+void writeMaster(PipelineRun& run);
+void writeACXCheck(PipelineRun& run);
+void readLengths(PipelineRun& run);
+void writeChapters(PipelineRun& run);
+void writeRSS(PipelineRun& run);
+void writeWhisperReference(PipelineRun& run);
+void writeTranscripts(PipelineRun& run);
+void writeAudiogram(PipelineRun& run);
+
+} // namespace steps
+
+// The log texts and small decisions of the steps, kept apart so they can be
+// checked on their own.
+namespace pipelinetext {
+
+std::string loudnessSummary(const std::string& fileName, const audio::LoudnessNormalizer::Result& result,
+                            const audio::LoudnessTarget& target);
+// Empty when the clean-up did nothing worth a line.
+std::string cleanupLine(const audio::CleanupOptions& options, const audio::LoudnessNormalizer::Result& result);
+bool needsWords(const MultiFormatExportRequest& request);
+std::string wordDump(const std::vector<CaptionWord>& words);
+std::string fillerLine(const FillerRemover::Plan& plan);
+std::string chaptersLine(const std::vector<Chapter>& chapters);
+// Automatic chapters framed by the intro and outro, before tidying.
+std::vector<Chapter> framedChapters(std::vector<Chapter> spoken, double introLength, bool outroJoined,
+                                    double episodeLength);
+std::vector<std::string> mp3Arguments(const std::filesystem::path& source, const std::filesystem::path& output,
+                                      bool acx);
+// max(0, min(wished, duration - length)).
+double clipStart(double wished, double duration, double length);
+// Words overlapping [start, start + length), moved to the excerpt's time.
+std::vector<CaptionWord> clipCaptions(const std::vector<CaptionWord>& words, double start, double length);
+std::string clipLine(double start, double length);
+
+} // namespace pipelinetext
+
+} // namespace episode

@@ -1,0 +1,88 @@
+#pragma once
+
+#include <QFrame>
+#include <QLabel>
+#include <QMainWindow>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QScrollArea>
+#include <QSystemTrayIcon>
+
+#include "ui/OptionControls.h"
+#include "ui/QueueList.h"
+#include "ui/StandaloneBranding.h"
+#include "ui/Workspace.h"
+
+namespace ui {
+
+// The drop target: accepts local files and folders, one ingest call per URL.
+class DropZone : public QFrame {
+public:
+    DropZone(Workspace& workspace, const StandaloneBranding& branding, QWidget* parent = nullptr);
+    void refresh();
+    QPushButton* browseButton() const { return browse_; }
+    bool isTargeted() const { return targeted_; }
+
+protected:
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dragLeaveEvent(QDragLeaveEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    Workspace& workspace_;
+    QPushButton* browse_;
+    bool targeted_ = false;
+};
+
+// The application's one window: the workspace column (header, drop zone,
+// queue, log, output folder) and the options column (the edition's panel
+// and the naming section). `optionsPanel` is taken over by the window.
+class MainWindow : public QMainWindow {
+public:
+    MainWindow(Workspace& workspace, StandaloneBranding branding, QWidget* optionsPanel,
+               std::function<void()> refreshOptions, QWidget* parent = nullptr);
+
+    void refresh(WorkspaceField field);
+
+    QueueList* queue() const { return queue_; }
+    DropZone* dropZone() const { return drop_; }
+    QPushButton* logToggle() const { return logToggle_; }
+    QPlainTextEdit* logPane() const { return log_; }
+    ElidedLabel* outputPath() const { return outputPath_; }
+    NamingPatternSection* namingSection() const { return naming_; }
+    QScrollArea* optionsScroll() const { return optionsScroll_; }
+    QAction* runAction() const { return runAction_; }
+    QAction* cancelAction() const { return cancelAction_; }
+    QString trayStatusText() const;
+    // Icon for one of the design's symbol names.
+    static QIcon symbolIcon(const std::string& name, const QStyle* style);
+
+private:
+    QWidget* buildWorkspaceColumn();
+    QWidget* buildOptionsColumn(QWidget* panel);
+    void buildMenus();
+    void buildTray();
+    void refreshLog();
+    void refreshOutputRow();
+    void refreshCommands();
+
+    Workspace& workspace_;
+    StandaloneBranding branding_;
+    std::function<void()> refreshOptions_;
+    QueueList* queue_ = nullptr;
+    DropZone* drop_ = nullptr;
+    QPushButton* logToggle_ = nullptr;
+    QPlainTextEdit* log_ = nullptr;
+    ElidedLabel* outputPath_ = nullptr;
+    NamingPatternSection* naming_ = nullptr;
+    QScrollArea* optionsScroll_ = nullptr;
+    QAction* runAction_ = nullptr;
+    QAction* cancelAction_ = nullptr;
+    QSystemTrayIcon* tray_ = nullptr;
+    QAction* trayStatus_ = nullptr;
+    QAction* trayRun_ = nullptr;
+    std::size_t shownLogCount_ = 0;
+};
+
+} // namespace ui

@@ -1,0 +1,25 @@
+#pragma once
+
+// The window's fixed texts that speak of the platform, kept in one place.
+namespace ui::texts {
+
+inline constexpr const char* kUpdateFailedMessage = "Couldn't check for updates";
+inline constexpr const char* kUpdateFailedInformative =
+    "The update server didn't answer. Check your internet connection and try again.";
+inline constexpr const char* kUpToDateMessage = "You're up to date";
+// Said of the download: on Linux the new build replaces the installed one.
+inline constexpr const char* kUpdateInformativeTail =
+    ". The download opens in your browser; install the new version to replace this one.";
+
+} // namespace ui::texts
+
+namespace ui::texts {
+
+// Where on-device transcription is missing, the panel says what to install.
+inline constexpr const char* kNeedsSpeechModel = "Needs the English speech model (apt install pocketsphinx-en-us).";
+inline constexpr const char* kTranscriptMadeHere = "Made on this computer; nothing is uploaded.";
+inline constexpr const char* kRSSTooltip =
+    "MP3 export uses FFmpeg when it's installed (apt install ffmpeg); otherwise an AAC .m4a is made.";
+inline constexpr const char* kShowInFileManager = "Show in File Manager";
+
+} // namespace ui::texts

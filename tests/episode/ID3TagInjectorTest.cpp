@@ -1,0 +1,222 @@
+#include "episode/ID3TagInjector.h"
+
+#include <fstream>
+
+#include <fmt/format.h>
+#include <gtest/gtest.h>
+
+#include "MediaProbe.h"
+#include "support/TestSupport.h"
+
+namespace {
+
+using episode::FFmpegRunner;
+using episode::ID3TagInjector;
+using episode::PodcastMetadata;
+namespace fs = std::filesystem;
+using Strings = std::vector<std::string>;
+
+const Strings kFixed{"-c:a", "copy", "-metadata:s:v", "title=Album cover", "-metadata:s:v", "comment=Cover (front)",
+                     "-id3v2_version", "3", "-metadata", "title=T", "-metadata", "artist=A", "-metadata",
+                     "album=P", "-metadata", "comment=N"};
+
+Strings concat(std::initializer_list<Strings> parts) {
+    Strings out;
+    for (const auto& p : parts) out.insert(out.end(), p.begin(), p.end());
+    return out;
+}
+
+PodcastMetadata tags(std::optional<fs::path> artwork = std::nullopt) {
+    return PodcastMetadata{"T", "A", "P", std::nullopt, 4, "N", std::nullopt, std::move(artwork)};
+}
+
+class ID3Arguments : public testing::Test {
+protected:
+    void SetUp() override {
+        cover = dir / "cover.png";
+        std::ofstream(cover) << "png";
+    }
+    testsupport::TempDir dir;
+    fs::path cover;
+};
+
+TEST_F(ID3Arguments, NoArtworkNoChapters) {
+    EXPECT_EQ(ID3TagInjector::ffmpegArguments(tags(), "/in.mp3", "/out.mp3", std::nullopt),
+              concat({{"-y", "-i", "/in.mp3", "-map", "0:a"}, kFixed, {"/out.mp3"}}));
+}
+
+TEST_F(ID3Arguments, ChaptersOnlyUseInputOne) {
+    EXPECT_EQ(ID3TagInjector::ffmpegArguments(tags(), "/in.mp3", "/out.mp3", fs::path("/ch.txt")),
+              concat({{"-y", "-i", "/in.mp3", "-f", "ffmetadata", "-i", "/ch.txt", "-map", "0:a", "-map_chapters", "1"},
+                      kFixed,
+                      {"/out.mp3"}}));
+}
+
+TEST_F(ID3Arguments, ArtworkAndChaptersUseInputTwo) {
+    EXPECT_EQ(ID3TagInjector::ffmpegArguments(tags(cover), "/in.mp3", "/out.mp3", fs::path("/ch.txt")),
+              concat({{"-y", "-i", "/in.mp3", "-i", cover.string(), "-f", "ffmetadata", "-i", "/ch.txt", "-map", "0:a",
+                       "-map_chapters", "2", "-map", "1:0", "-c:v", "copy", "-disposition:v:0", "attached_pic"},
+                      kFixed,
+                      {"/out.mp3"}}));
+}
+
+TEST_F(ID3Arguments, MissingArtworkFileIsLikeNoArtwork) {
+    EXPECT_EQ(ID3TagInjector::ffmpegArguments(tags(dir / "gone.png"), "/in.mp3", "/out.mp3", std::nullopt),
+              ID3TagInjector::ffmpegArguments(tags(), "/in.mp3", "/out.mp3", std::nullopt));
+}
+
+TEST_F(ID3Arguments, YearAndEpisodeAreDecimalSeasonNeverWritten) {
+    auto m = tags();
+    m.releaseYear = 2026;
+    m.episodeNumber = 12;
+    m.seasonNumber = 3;
+    m.title = "";
+    testsupport::CommaDecimalLocale comma;
+    const auto args = ID3TagInjector::ffmpegArguments(m, "/in.mp3", "/out.mp3", std::nullopt);
+    Strings fixed = kFixed;
+    fixed[9] = "title=";
+    EXPECT_EQ(args, concat({{"-y", "-i", "/in.mp3", "-map", "0:a"}, fixed,
+                            {"-metadata", "date=2026", "-metadata", "track=12", "/out.mp3"}}));
+}
+
+// Real files, checked with ffprobe.
+class ID3Files : public testing::Test {
+protected:
+    void SetUp() override {
+        testsupport::makeAudio(dir / "in.mp3", "sine=frequency=440:sample_rate=44100:duration=3",
+                               {"-ac", "2", "-c:a", "libmp3lame", "-b:a", "128k"});
+        testsupport::makeAudio(dir / "in.wav", "sine=frequency=440:sample_rate=48000:duration=2", {"-ac", "2"});
+        testsupport::runTool({"ffmpeg", "-nostdin", "-loglevel", "error", "-y", "-f", "lavfi", "-i",
+                              "color=c=red:s=64x48", "-frames:v", "1", (dir / "cover.png").string()});
+        testsupport::runTool({"ffmpeg", "-nostdin", "-loglevel", "error", "-y", "-f", "lavfi", "-i",
+                              "color=c=blue:s=80x80", "-frames:v", "1", (dir / "cover.jpg").string()});
+        std::ofstream(dir / "chapters.txt") << ";FFMETADATA1\n[CHAPTER]\nTIMEBASE=1/1000\nSTART=0\nEND=1500\n"
+                                               "title=Opening\n[CHAPTER]\nTIMEBASE=1/1000\nSTART=1500\nEND=3000\n"
+                                               "title=Ünïcode talk\n";
+    }
+    PodcastMetadata tricky(std::optional<fs::path> artwork) const {
+        return PodcastMetadata{"Title = \"quoted\" 'single'", "-leading dash", "Show ümlaut 日本語 🎙", 7, 2,
+                               "Line one\nLine two = \"x\"", 2026, std::move(artwork)};
+    }
+    void expectTags(const nlohmann::json& t, const PodcastMetadata& m) {
+        EXPECT_EQ(mediaprobe::tag(t, "title"), m.title);
+        EXPECT_EQ(mediaprobe::tag(t, "artist"), m.artist);
+        EXPECT_EQ(mediaprobe::tag(t, "album"), m.podcastName);
+        EXPECT_EQ(mediaprobe::tag(t, "comment"), m.showNotes);
+        EXPECT_EQ(mediaprobe::tag(t, "date"), "2026");
+        EXPECT_EQ(mediaprobe::tag(t, "track"), "7");
+    }
+    // Only the final names: no temporary file left beside them.
+    std::vector<std::string> names() const {
+        std::vector<std::string> out;
+        for (const auto& e : fs::directory_iterator(dir.path())) out.push_back(e.path().filename().string());
+        std::sort(out.begin(), out.end());
+        return out;
+    }
+    testsupport::TempDir dir;
+};
+
+TEST_F(ID3Files, MP3GetsTagsCoverAndChaptersUnchanged) {
+    const auto m = tricky(dir / "cover.png");
+    ID3TagInjector injector;
+    injector.inject(m, dir / "in.mp3", dir / "out.mp3", dir / "chapters.txt");
+    const auto info = mediaprobe::probe(dir / "out.mp3");
+    EXPECT_EQ(info["format"]["format_name"], "mp3");
+    expectTags(info["format"]["tags"], m);
+    const auto* audio = mediaprobe::streamOf(info, "audio");
+    ASSERT_TRUE(audio);
+    EXPECT_EQ((*audio)["codec_name"], "mp3");
+    const auto* pic = mediaprobe::streamOf(info, "video");
+    ASSERT_TRUE(pic);
+    EXPECT_EQ((*pic)["codec_name"], "png");
+    EXPECT_EQ((*pic)["disposition"]["attached_pic"], 1);
+    EXPECT_EQ(mediaprobe::tag((*pic)["tags"], "comment"), "Cover (front)");
+    EXPECT_EQ(mediaprobe::tag((*pic)["tags"], "title"), "Album cover");
+    ASSERT_EQ(info["chapters"].size(), 2u);
+    EXPECT_EQ(mediaprobe::tag(info["chapters"][1]["tags"], "title"), "Ünïcode talk");
+    EXPECT_EQ(names(), (Strings{"chapters.txt", "cover.jpg", "cover.png", "in.mp3", "in.wav", "out.mp3"}));
+}
+
+TEST_F(ID3Files, ExistingOutputIsReplaced) {
+    std::ofstream(dir / "out.mp3") << "old";
+    ID3TagInjector().inject(tags(), dir / "in.mp3", dir / "out.mp3", std::nullopt);
+    EXPECT_EQ(mediaprobe::tag(mediaprobe::probe(dir / "out.mp3")["format"]["tags"], "title"), "T");
+}
+
+TEST_F(ID3Files, FFmpegFailureLeavesNothingUnderTheFinalName) {
+    std::ofstream(dir / "noise.mp3") << "not audio at all";
+    try {
+        ID3TagInjector().injectWithFFmpeg(tags(), dir / "noise.mp3", dir / "out.mp3", std::nullopt);
+        FAIL() << "no error";
+    } catch (const FFmpegRunner::FFmpegError& e) {
+        EXPECT_EQ(e.kind(), FFmpegRunner::FFmpegError::Kind::executionFailed);
+        EXPECT_NE(std::string(e.what()).find("FFmpeg failed (exit "), std::string::npos);
+    }
+    EXPECT_EQ(names(), (Strings{"chapters.txt", "cover.jpg", "cover.png", "in.mp3", "in.wav", "noise.mp3"}));
+}
+
+TEST_F(ID3Files, FolderInTheWayIsAnErrorAndStays) {
+    fs::create_directories(dir / "out.mp3/inside");
+    EXPECT_THROW(ID3TagInjector().inject(tags(), dir / "in.mp3", dir / "out.mp3", std::nullopt), core::Error);
+    EXPECT_TRUE(fs::is_directory(dir / "out.mp3/inside"));
+    EXPECT_THROW(ID3TagInjector(FFmpegRunner(std::vector<fs::path>{})).inject(tags(), dir / "in.wav", dir / "out.mp3", std::nullopt),
+                 core::Error);
+    EXPECT_TRUE(fs::is_directory(dir / "out.mp3/inside"));
+}
+
+struct CoverCase {
+    std::string file;
+    std::string codec;
+};
+void PrintTo(const CoverCase& c, std::ostream* os) { *os << c.codec; }
+
+class M4AFiles : public ID3Files, public testing::WithParamInterface<CoverCase> {};
+
+TEST_P(M4AFiles, WithoutFFmpegWritesTaggedAACWithCover) {
+    const auto m = tricky(dir / GetParam().file);
+    ID3TagInjector injector(FFmpegRunner(std::vector<fs::path>{})); // forces the M4A path
+    injector.inject(m, dir / "in.wav", dir / "out.m4a", dir / "chapters.txt");
+    const auto info = mediaprobe::probe(dir / "out.m4a");
+    const auto& t = info["format"]["tags"];
+    EXPECT_EQ(mediaprobe::tag(t, "major_brand"), "M4A ");
+    expectTags(t, m);
+    EXPECT_EQ(mediaprobe::tag(t, "description"), m.showNotes);
+    const auto* audio = mediaprobe::streamOf(info, "audio");
+    ASSERT_TRUE(audio);
+    EXPECT_EQ((*audio)["codec_name"], "aac");
+    EXPECT_NEAR(mediaprobe::number((*audio)["duration"]), 2.0, 0.05);
+    const auto* pic = mediaprobe::streamOf(info, "video");
+    ASSERT_TRUE(pic);
+    EXPECT_EQ((*pic)["codec_name"], GetParam().codec);
+    EXPECT_EQ((*pic)["disposition"]["attached_pic"], 1);
+    EXPECT_TRUE(info["chapters"].empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Covers, M4AFiles,
+                         testing::Values(CoverCase{"cover.png", "png"}, CoverCase{"cover.jpg", "mjpeg"}));
+
+TEST_F(ID3Files, M4AWithoutArtworkOrYearHasNeither) {
+    auto m = tags(dir / "missing.png");
+    ID3TagInjector(FFmpegRunner(std::vector<fs::path>{})).inject(m, dir / "in.mp3", dir / "out.m4a", std::nullopt);
+    const auto info = mediaprobe::probe(dir / "out.m4a");
+    EXPECT_EQ(mediaprobe::streamOf(info, "video"), nullptr);
+    EXPECT_EQ(mediaprobe::tag(info["format"]["tags"], "date"), "<none>");
+    EXPECT_EQ(mediaprobe::tag(info["format"]["tags"], "track"), "<none>");
+    EXPECT_EQ(mediaprobe::tag(info["format"]["tags"], "title"), "T");
+}
+
+TEST_F(ID3Files, M4AFromUnreadableSourceFails) {
+    std::ofstream(dir / "noise.wav") << "not audio at all";
+    try {
+        ID3TagInjector(FFmpegRunner(std::vector<fs::path>{})).inject(tags(), dir / "noise.wav", dir / "out.m4a",
+                                                                      std::nullopt);
+        FAIL() << "no error";
+    } catch (const ID3TagInjector::TagError& e) {
+        EXPECT_EQ(e.kind(), ID3TagInjector::TagError::Kind::exportSessionUnavailable);
+        EXPECT_STREQ(e.what(), "The M4A exporter is not available for metadata injection.");
+    }
+    EXPECT_FALSE(fs::exists(dir / "out.m4a"));
+    EXPECT_STREQ(ID3TagInjector::TagError::taggingFailed().what(), "Failed to inject metadata tags into audio container.");
+}
+
+} // namespace

@@ -1,0 +1,264 @@
+// The whole package of one generated episode, checked with ffprobe, ffmpeg's
+// ebur128 filter and plain file reads.
+
+#include <cstdlib>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include <fmt/format.h>
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include "core/Files.h"
+#include "core/Numbers.h"
+#include "episode/AudioVideoPipeline.h"
+#include "episode/MediaProbe.h"
+#include "support/TestSupport.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using episode::AudioVideoPipeline;
+using testsupport::runTool;
+
+const char* kPartOne =
+    "Welcome back to the workshop podcast. Today we talk about building a small wooden boat in a garage. "
+    "We start with the plans and the timber. Then we cut the frames and set them on a strong back. "
+    "Is it hard work? It is, but it is also a lot of fun. The planks go on one by one, and each one is "
+    "steamed so that it bends around the frames. We glue and screw every plank. After that the hull is "
+    "turned over, sanded and painted. Three coats of paint keep the water out.";
+const char* kPartTwo =
+    "In the second half we answer questions from listeners. One listener asks which wood is best for a "
+    "first boat. We like marine plywood because it is light, strong and easy to find. Another listener "
+    "wants to know how long the build takes. Plan for about two hundred hours spread over one winter. "
+    "Thanks for listening, and see you next week with more stories from the workshop.";
+
+// "I: -16.0 LUFS" and "Peak: -1.6 dBFS" of the ebur128 filter's summary.
+struct Loudness {
+    double integrated = 0;
+    double truePeak = 0;
+};
+
+std::optional<double> summaryValue(const std::string& out, const std::string& key) {
+    const auto summary = out.rfind("Summary:");
+    if (summary == std::string::npos) return std::nullopt;
+    const auto at = out.find(key, summary);
+    if (at == std::string::npos) return std::nullopt;
+    std::size_t begin = at + key.size();
+    while (begin < out.size() && out[begin] == ' ') ++begin;
+    std::size_t end = begin;
+    while (end < out.size() && out[end] != ' ' && out[end] != '\n') ++end;
+    return core::parseDouble(out.substr(begin, end - begin));
+}
+
+Loudness ebur128(const fs::path& file, double from = 0, double length = 0) {
+    std::vector<std::string> argv{"ffmpeg", "-nostdin", "-hide_banner", "-nostats"};
+    if (length > 0) {
+        argv.insert(argv.end(), {"-ss", core::formatFixed(from, 3), "-t", core::formatFixed(length, 3)});
+    }
+    argv.insert(argv.end(), {"-i", file.string(), "-filter_complex", "ebur128=peak=true", "-f", "null", "-"});
+    const auto out = runTool(argv).output;
+    return {summaryValue(out, "I:").value_or(99), summaryValue(out, "Peak:").value_or(99)};
+}
+
+double durationOf(const nlohmann::json& info) { return mediaprobe::number(info["format"]["duration"]); }
+
+// The generated episode and its music, made once for every case below.
+class PipelineEndToEnd : public testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        dir_ = new testsupport::TempDir();
+        const auto& d = *dir_;
+        runTool({"espeak-ng", "-s", "150", "-w", (d / "one.wav").string(), kPartOne});
+        runTool({"espeak-ng", "-s", "150", "-w", (d / "two.wav").string(), kPartTwo});
+        // Speech, a long pause, speech; at 48 kHz stereo with 50 Hz hum and noise.
+        runTool({"ffmpeg", "-nostdin", "-hide_banner", "-loglevel", "error", "-y", "-i", (d / "one.wav").string(),
+                 "-i", (d / "two.wav").string(), "-f", "lavfi", "-i", "sine=frequency=50:sample_rate=48000",
+                 "-f", "lavfi", "-i", "anoisesrc=color=pink:amplitude=0.004:sample_rate=48000", "-filter_complex",
+                 "[0:a]aresample=48000,apad=pad_dur=6[a];[1:a]aresample=48000[b];[a][b]concat=n=2:v=0:a=1[s];"
+                 "[2:a]volume=0.02[h];[s][h][3:a]amix=inputs=3:duration=first:normalize=0,"
+                 "aformat=channel_layouts=stereo",
+                 "-ar", "48000", "-c:a", "pcm_s24le", (d / "episode.wav").string()});
+        testsupport::makeAudio(d / "intro.wav", "sine=frequency=440:sample_rate=44100:duration=5", {"-ac", "1"});
+        testsupport::makeAudio(d / "outro.wav", "sine=frequency=660:sample_rate=48000:duration=4", {"-ac", "2"});
+        runTool({"ffmpeg", "-nostdin", "-hide_banner", "-loglevel", "error", "-y", "-f", "lavfi", "-i",
+                 "color=c=0x884422:s=600x600", "-frames:v", "1", (d / "cover.png").string()});
+    }
+    static void TearDownTestSuite() {
+        delete dir_;
+        dir_ = nullptr;
+    }
+
+    void SetUp() override {
+        tmp_ = std::make_unique<testsupport::TempDir>();
+        if (const char* old = std::getenv("TMPDIR")) previousTmp_ = old;
+        ::setenv("TMPDIR", tmp_->path().c_str(), 1);
+    }
+    void TearDown() override {
+        if (previousTmp_) ::setenv("TMPDIR", previousTmp_->c_str(), 1);
+        else ::unsetenv("TMPDIR");
+    }
+    bool workFolderLeft() const { return fs::directory_iterator(tmp_->path()) != fs::directory_iterator(); }
+
+    static episode::PodcastMetadata tags() {
+        episode::PodcastMetadata m;
+        m.title = "Building a Boat";
+        m.artist = "Ada Plank";
+        m.podcastName = "Workshop Talk";
+        m.episodeNumber = 12;
+        m.showNotes = "Frames, planks and paint.";
+        m.releaseYear = 2026;
+        m.artworkURL = *dir_ / "cover.png";
+        return m;
+    }
+    static episode::MultiFormatExportRequest request(const fs::path& out, bool everything) {
+        episode::MultiFormatExportRequest q(*dir_ / "episode.wav", out, "ep", tags(), true, true, everything,
+                                            everything, audio::LoudnessTarget::stereoPodcast());
+        if (everything) {
+            q.cleanup = audio::CleanupOptions(true, audio::HumMode::autoDetect, false, false, false, 0);
+            q.introURL = *dir_ / "intro.wav";
+            q.outroURL = *dir_ / "outro.wav";
+            q.generateTranscripts = true;
+            q.captionAudiogram = true;
+            q.audiogramClip = episode::ClipChoice::automatic();
+            q.audiogramSeconds = 20;
+            q.chapters = episode::ChapterSetting::automatic();
+        }
+        return q;
+    }
+
+    static testsupport::TempDir* dir_;
+    std::unique_ptr<testsupport::TempDir> tmp_;
+    std::optional<std::string> previousTmp_;
+};
+
+testsupport::TempDir* PipelineEndToEnd::dir_ = nullptr;
+
+std::vector<std::string> names(const std::vector<fs::path>& files) {
+    std::vector<std::string> n;
+    for (const auto& f : files) n.push_back(f.filename().string());
+    return n;
+}
+
+} // namespace
+
+TEST_F(PipelineEndToEnd, WholePackage) {
+    const fs::path out = *dir_ / "package";
+    std::vector<std::string> log;
+    std::vector<double> fractions;
+    const auto files = AudioVideoPipeline().processMultiFormat(
+        request(out, true), [&](double f, const std::string&) { fractions.push_back(f); },
+        [&](const std::string& line) { log.push_back(line); });
+    EXPECT_EQ(names(files), (std::vector<std::string>{"ep_Master_-16LUFS.wav", "ep_Chapters.json", "ep_Chapters.txt",
+                                                      "ep_RSS_192k.mp3", "ep_WhisperRef_16k.wav", "ep_Transcript.srt",
+                                                      "ep_Transcript.vtt", "ep_Transcript.txt", "ep_Audiogram.mp4"}))
+        << fmt::format("{}", fmt::join(log, "\n"));
+    for (const auto& f : files) EXPECT_GT(fs::file_size(f), 0u) << f;
+    EXPECT_FALSE(workFolderLeft());
+    EXPECT_EQ(fractions, (std::vector<double>{0.05, 0.25, 0.3, 0.45, 0.6, 0.85, 1.0}));
+
+    // Master: 24-bit, at the target, under the ceiling; the mono intro as loud
+    // as the target inside the stereo master.
+    const auto master = out / "ep_Master_-16LUFS.wav";
+    const auto masterInfo = mediaprobe::probe(master);
+    EXPECT_EQ((*mediaprobe::streamOf(masterInfo, "audio"))["codec_name"], "pcm_s24le");
+    EXPECT_EQ(mediaprobe::number((*mediaprobe::streamOf(masterInfo, "audio"))["channels"]), 2);
+    const Loudness whole = ebur128(master);
+    EXPECT_NEAR(whole.integrated, -16, 0.5);
+    EXPECT_LE(whole.truePeak, -1.5 + 0.1);
+    EXPECT_NEAR(ebur128(master, 0.2, 4.6).integrated, -16, 1.0);
+    const double masterSeconds = durationOf(masterInfo);
+    EXPECT_NEAR(ebur128(master, masterSeconds - 3.8, 3.6).integrated, -16, 1.0);
+
+    // MP3: 192 kb/s, ID3v2.3 with the request's tags, the cover, the chapters.
+    const auto mp3 = out / "ep_RSS_192k.mp3";
+    EXPECT_EQ(core::readFile(mp3).substr(0, 4), std::string("ID3\x03", 4));
+    const auto mp3Info = mediaprobe::probe(mp3);
+    const auto* sound = mediaprobe::streamOf(mp3Info, "audio");
+    ASSERT_NE(sound, nullptr);
+    EXPECT_EQ(mediaprobe::number((*sound)["bit_rate"]), 192000);
+    const auto& t = mp3Info["format"]["tags"];
+    EXPECT_EQ(mediaprobe::tag(t, "title"), "Building a Boat");
+    EXPECT_EQ(mediaprobe::tag(t, "artist"), "Ada Plank");
+    EXPECT_EQ(mediaprobe::tag(t, "album"), "Workshop Talk");
+    EXPECT_EQ(mediaprobe::tag(t, "track"), "12");
+    EXPECT_NE(mediaprobe::streamOf(mp3Info, "video"), nullptr); // the cover
+    const auto chapters = nlohmann::json::parse(core::readFile(out / "ep_Chapters.json"))["chapters"];
+    ASSERT_GE(chapters.size(), 2u);
+    EXPECT_EQ(chapters.front()["startTime"].get<double>(), 0);
+    EXPECT_EQ(chapters.front()["title"], "Intro");
+    EXPECT_EQ(chapters.back()["title"], "Outro");
+    ASSERT_EQ(mp3Info["chapters"].size(), chapters.size());
+    for (std::size_t i = 0; i < chapters.size(); ++i) {
+        EXPECT_NEAR(mediaprobe::number(mp3Info["chapters"][i]["start_time"]), chapters[i]["startTime"].get<double>(),
+                    0.002);
+        EXPECT_EQ(mediaprobe::tag(mp3Info["chapters"][i]["tags"], "title"), chapters[i]["title"].get<std::string>());
+    }
+
+    // Whisper reference: 16 kHz mono 16-bit, as long as the master.
+    const auto ref = mediaprobe::probe(out / "ep_WhisperRef_16k.wav");
+    const auto& refSound = *mediaprobe::streamOf(ref, "audio");
+    EXPECT_EQ(refSound["codec_name"], "pcm_s16le");
+    EXPECT_EQ(mediaprobe::number(refSound["sample_rate"]), 16000);
+    EXPECT_EQ(mediaprobe::number(refSound["channels"]), 1);
+    EXPECT_NEAR(durationOf(ref), masterSeconds, 0.001);
+
+    // Captions read by ffmpeg, the first cue not before the intro's end.
+    const double introSeconds = 5.0;
+    for (const char* name : {"ep_Transcript.srt", "ep_Transcript.vtt"}) {
+        const auto cues = mediaprobe::probe(out / name, {"-show_packets"});
+        ASSERT_FALSE(cues["packets"].empty()) << name;
+        EXPECT_GE(mediaprobe::number(cues["packets"][0]["pts_time"]), introSeconds - 0.02) << name;
+    }
+
+    // Audiogram: H.264 and AAC, as long as the clip.
+    const auto video = mediaprobe::probe(out / "ep_Audiogram.mp4");
+    ASSERT_NE(mediaprobe::streamOf(video, "video"), nullptr);
+    ASSERT_NE(mediaprobe::streamOf(video, "audio"), nullptr);
+    EXPECT_EQ((*mediaprobe::streamOf(video, "video"))["codec_name"], "h264");
+    EXPECT_EQ((*mediaprobe::streamOf(video, "audio"))["codec_name"], "aac");
+    EXPECT_NEAR(durationOf(video), 20, 0.15);
+}
+
+TEST_F(PipelineEndToEnd, ACXVariantAt44kWithReport) {
+    const fs::path out = *dir_ / "acx";
+    auto q = request(out, false);
+    q.targetLUFS = audio::LoudnessTarget::audibleACX();
+    std::vector<std::string> log;
+    const auto files = AudioVideoPipeline().processMultiFormat(q, {}, [&](const std::string& l) { log.push_back(l); });
+    EXPECT_EQ(names(files), (std::vector<std::string>{"ep_Master_ACX.wav", "ep_ACX_Check.txt", "ep_RSS_192k.mp3"}));
+    EXPECT_FALSE(core::readFile(out / "ep_ACX_Check.txt").empty());
+    const auto mp3 = mediaprobe::probe(out / "ep_RSS_192k.mp3");
+    EXPECT_EQ(mediaprobe::number((*mediaprobe::streamOf(mp3, "audio"))["sample_rate"]), 44100);
+    ASSERT_FALSE(log.empty());
+    EXPECT_EQ(log[0].find("episode.wav: RMS "), 0u) << log[0];
+    EXPECT_EQ(log.back().rfind("ACX check: ", 0), 0u) << log.back();
+    EXPECT_FALSE(workFolderLeft());
+}
+
+TEST_F(PipelineEndToEnd, M4AWhenNoFFmpegIsFound) {
+    const fs::path out = *dir_ / "m4a";
+    AudioVideoPipeline::Engines engines;
+    engines.ffmpeg = episode::FFmpegRunner(std::vector<fs::path>{});
+    const AudioVideoPipeline pipeline(engines);
+    EXPECT_FALSE(pipeline.producesMP3());
+    auto q = request(out, false);
+    q.generateMaster = false;
+    std::vector<std::string> log;
+    const auto files = pipeline.processMultiFormat(q, {}, [&](const std::string& l) { log.push_back(l); });
+    EXPECT_EQ(names(files), (std::vector<std::string>{"ep_RSS.m4a"}));
+    const auto info = mediaprobe::probe(out / "ep_RSS.m4a");
+    EXPECT_EQ((*mediaprobe::streamOf(info, "audio"))["codec_name"], "aac");
+    EXPECT_EQ(log.back(), "RSS master written as AAC (.m4a). Install FFmpeg (apt install ffmpeg) to get MP3 instead.");
+    EXPECT_FALSE(workFolderLeft());
+}
+
+TEST_F(PipelineEndToEnd, FailingVariantWritesNothing) {
+    const fs::path out = *dir_ / "failing";
+    auto q = request(out, true);
+    q.sourceURL = *dir_ / "no-such-episode.wav";
+    EXPECT_THROW(AudioVideoPipeline().processMultiFormat(q, {}, {}), core::Error);
+    EXPECT_TRUE(fs::is_empty(out));
+    EXPECT_FALSE(workFolderLeft());
+}

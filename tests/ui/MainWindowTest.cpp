@@ -1,0 +1,262 @@
+#include <QDropEvent>
+#include <QMenuBar>
+#include <QMimeData>
+#include <QScrollBar>
+
+#include <gtest/gtest.h>
+
+#include "WindowTestSupport.h"
+
+using uitest::WindowRig;
+
+namespace {
+
+bool dropUrls(QWidget* target, const QList<QUrl>& urls) {
+    QMimeData mime;
+    mime.setUrls(urls);
+    QDropEvent event(QPointF(20, 20), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(target, &event);
+    return event.isAccepted();
+}
+
+QUrl local(const std::filesystem::path& p) { return QUrl::fromLocalFile(QString::fromStdString(p.string())); }
+
+QMenu* menuTitled(QMenuBar* bar, const QString& title) {
+    for (QAction* a : bar->actions())
+        if (a->menu() && a->text().remove(QLatin1Char('&')) == title) return a->menu();
+    return nullptr;
+}
+
+QStringList itemTexts(QMenu* menu) {
+    QStringList out;
+    for (QAction* a : menu->actions()) out << (a->isSeparator() ? QStringLiteral("-") : a->text());
+    return out;
+}
+
+} // namespace
+
+TEST(MainWindow, DropOfThreeFilesMakesThreeIngestCallsAndAWebUrlNone) {
+    WindowRig rig;
+    auto a = rig.file("a.wav"), b = rig.file("b.wav"), c = rig.file("c.mp3");
+    EXPECT_TRUE(dropUrls(rig.window->dropZone(),
+                         {local(a), QUrl(QStringLiteral("https://example.com/d.wav")), local(b), local(c)}));
+    ASSERT_EQ(rig.workspace->ingested.size(), 3u);
+    for (const auto& call : rig.workspace->ingested) EXPECT_EQ(call.size(), 1u);
+    EXPECT_EQ(rig.workspace->ingested[0][0], a);
+    EXPECT_EQ(rig.workspace->ingested[2][0], c);
+    EXPECT_EQ(rig.model->queueItems().size(), 3u);
+    EXPECT_EQ(rig.window->queue()->list()->count(), 3);
+}
+
+TEST(MainWindow, DropWithNothingUsableIsStillAccepted) {
+    WindowRig rig;
+    EXPECT_TRUE(dropUrls(rig.window->dropZone(), {}));
+    EXPECT_TRUE(dropUrls(rig.window->dropZone(), {QUrl(QStringLiteral("https://example.com/a.wav"))}));
+    EXPECT_TRUE(rig.workspace->ingested.empty());
+    EXPECT_TRUE(rig.model->queueItems().empty());
+}
+
+TEST(MainWindow, DropZoneShrinksWhileTheQueueHoldsItems) {
+    WindowRig rig;
+    EXPECT_EQ(rig.window->dropZone()->height(), 150);
+    rig.add({"a.wav"});
+    EXPECT_EQ(rig.window->dropZone()->height(), 96);
+    rig.model->remove({rig.model->queueItems()[0].id});
+    EXPECT_EQ(rig.window->dropZone()->height(), 150);
+}
+
+TEST(MainWindow, RunAndCancelControlsFollowTheBatch) {
+    WindowRig rig;
+    auto* q = rig.window->queue();
+    // Idle and empty.
+    EXPECT_TRUE(rig.shown(q->runButton()));
+    EXPECT_FALSE(q->runButton()->isEnabled());
+    EXPECT_TRUE(rig.shown(q->clearButton()));
+    EXPECT_FALSE(q->clearButton()->isEnabled());
+    EXPECT_FALSE(rig.shown(q->cancelButton()));
+    EXPECT_FALSE(rig.shown(q->progressBar()));
+    EXPECT_FALSE(rig.window->runAction()->isEnabled());
+    EXPECT_FALSE(rig.window->cancelAction()->isEnabled());
+
+    rig.add({"a.wav", "b.wav"});
+    EXPECT_TRUE(q->runButton()->isEnabled());
+    EXPECT_TRUE(rig.window->runAction()->isEnabled());
+
+    rig.script->holdItems = true;
+    q->runButton()->click();
+    ASSERT_TRUE(rig.waitRunning(2));
+    EXPECT_FALSE(rig.shown(q->runButton()));
+    EXPECT_FALSE(rig.shown(q->clearButton()));
+    EXPECT_TRUE(rig.shown(q->cancelButton()));
+    EXPECT_TRUE(rig.shown(q->progressBar()));
+    EXPECT_EQ(q->progressBar()->maximumWidth(), 120);
+    EXPECT_FALSE(rig.window->runAction()->isEnabled());
+    EXPECT_TRUE(rig.window->cancelAction()->isEnabled());
+
+    rig.script->release();
+    ASSERT_TRUE(rig.waitIdle());
+    EXPECT_TRUE(rig.shown(q->runButton()));
+    EXPECT_FALSE(rig.shown(q->cancelButton()));
+    EXPECT_FALSE(q->runButton()->isEnabled()); // nothing pending or failed is left
+    EXPECT_TRUE(q->clearButton()->isEnabled());
+    EXPECT_FALSE(rig.window->cancelAction()->isEnabled());
+}
+
+TEST(MainWindow, CtrlRStartsWhenIdleAndDoesNothingWhileProcessing) {
+    WindowRig rig;
+    rig.show();
+    rig.add({"a.wav"});
+    rig.script->holdItems = true;
+    QTest::keyClick(rig.window.get(), Qt::Key_R, Qt::ControlModifier);
+    ASSERT_EQ(rig.workspace->starts, 1);
+    ASSERT_TRUE(rig.waitRunning(1));
+    rig.add({"b.wav"});
+    QTest::keyClick(rig.window.get(), Qt::Key_R, Qt::ControlModifier);
+    EXPECT_EQ(rig.workspace->starts, 1);
+}
+
+TEST(MainWindow, RowsShowNameStatusAndMessageInTheirColours) {
+    WindowRig rig;
+    rig.script->failNames = {"bad.wav"};
+    rig.add({"good.wav", "bad.wav"});
+    auto* q = rig.window->queue();
+    EXPECT_EQ(q->statusLabel(0)->text(), "Pending");
+    EXPECT_FALSE(q->messageLabel(0)->isVisibleTo(q));
+    rig.workspace->start();
+    ASSERT_TRUE(rig.waitIdle());
+    ASSERT_EQ(q->list()->count(), 2);
+    auto* name = q->list()->itemWidget(q->list()->item(1))->findChild<QLabel*>(QStringLiteral("name"));
+    EXPECT_EQ(name->text(), "bad.wav");
+    EXPECT_EQ(name->textFormat(), Qt::PlainText);
+    EXPECT_EQ(q->statusLabel(0)->text(), "Completed");
+    EXPECT_EQ(q->statusLabel(1)->text(), "Failed");
+    const QColor green = q->statusLabel(0)->palette().color(QPalette::WindowText);
+    EXPECT_GT(green.green(), green.red());
+    EXPECT_EQ(q->statusLabel(1)->palette().color(QPalette::WindowText), QColor(Qt::red));
+    EXPECT_FALSE(q->messageLabel(0)->isVisibleTo(q));
+    ASSERT_TRUE(q->messageLabel(1)->isVisibleTo(q));
+    EXPECT_EQ(q->messageLabel(1)->text(), "scripted failure");
+    EXPECT_EQ(q->messageLabel(1)->palette().color(QPalette::WindowText), QColor(Qt::red));
+}
+
+TEST(MainWindow, OnlyFailedItemsEnableRunButNotClearFinished) {
+    WindowRig rig;
+    rig.script->failNames = {"bad.wav"};
+    rig.add({"bad.wav"});
+    rig.workspace->start();
+    ASSERT_TRUE(rig.waitIdle());
+    EXPECT_EQ(rig.window->queue()->statusLabel(0)->text(), "Failed");
+    EXPECT_TRUE(rig.window->queue()->runButton()->isEnabled());
+    EXPECT_FALSE(rig.window->queue()->clearButton()->isEnabled());
+}
+
+TEST(MainWindow, CountTextAndEmptyState) {
+    EXPECT_EQ(ui::QueueList::countText(0, "episode"), "0 episodes");
+    EXPECT_EQ(ui::QueueList::countText(1, "episode"), "1 episode");
+    EXPECT_EQ(ui::QueueList::countText(2, "episode"), "2 episodes");
+    WindowRig rig;
+    auto* q = rig.window->queue();
+    EXPECT_EQ(q->countLabel()->text(), "0 episodes");
+    EXPECT_TRUE(rig.shown(q->emptyLabel()));
+    EXPECT_EQ(q->emptyLabel()->text(), "Nothing queued yet");
+    rig.add({"a.wav"});
+    EXPECT_EQ(q->countLabel()->text(), "1 episode");
+    EXPECT_FALSE(rig.shown(q->emptyLabel()));
+}
+
+TEST(MainWindow, RightClickOnAnUnselectedRowLeavesTheSelectionAlone) {
+    WindowRig rig;
+    rig.add({"a.wav", "b.wav", "c.wav"});
+    auto* q = rig.window->queue();
+    q->list()->item(0)->setSelected(true);
+    q->list()->item(1)->setSelected(true);
+    const auto& items = rig.model->queueItems();
+    const std::set<core::Uuid> both{items[0].id, items[1].id};
+    ASSERT_EQ(rig.model->selection(), both);
+    EXPECT_EQ(q->removalFor(0), both);
+    const std::set<core::Uuid> third{items[2].id};
+    EXPECT_EQ(q->removalFor(2), third);
+    rig.model->remove(q->removalFor(2));
+    EXPECT_EQ(rig.model->queueItems().size(), 2u);
+    EXPECT_EQ(rig.model->selection(), both);
+    EXPECT_TRUE(q->list()->item(0)->isSelected());
+    EXPECT_TRUE(q->list()->item(1)->isSelected());
+}
+
+TEST(MainWindow, TrayStatusText) {
+    WindowRig rig;
+    EXPECT_EQ(rig.window->trayStatusText(), "Quorvel: 0 waiting");
+    rig.add({"a.wav", "b.wav", "c.wav"});
+    EXPECT_EQ(rig.window->trayStatusText(), "Quorvel: 3 waiting");
+    for (auto [progress, text] : {std::pair{0.456, "Quorvel: 45%"}, std::pair{0.999, "Quorvel: 99%"},
+                                  std::pair{1.0, "Quorvel: 100%"}, std::pair{0.0, "Quorvel: 0%"}}) {
+        rig.workspace->shownProgress = progress;
+        EXPECT_EQ(rig.window->trayStatusText(), text);
+    }
+}
+
+TEST(MainWindow, MenusCarryTheCommands) {
+    WindowRig rig;
+    QMenuBar* bar = rig.window->menuBar();
+    QMenu* file = menuTitled(bar, "File");
+    QMenu* batch = menuTitled(bar, "Batch");
+    QMenu* help = menuTitled(bar, "Help");
+    ASSERT_TRUE(file && batch && help);
+    EXPECT_EQ(itemTexts(file), QStringList({"Add Files…", "-", "Quit"}));
+    EXPECT_EQ(file->actions()[0]->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_O));
+    EXPECT_EQ(itemTexts(batch), QStringList({"Process All", "Cancel", "-", "Clear Finished", "Show Output Folder", "-",
+                                             "Reset All Settings"}));
+    EXPECT_TRUE(batch->actions()[0]->shortcut().isEmpty());
+    EXPECT_EQ(batch->actions()[1]->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_Period));
+    EXPECT_EQ(batch->actions()[4]->shortcut(), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_O));
+    EXPECT_EQ(itemTexts(help), QStringList({"Check for Updates…"}));
+}
+
+TEST(MainWindow, LogToggleAndScrollingToTheNewLine) {
+    WindowRig rig;
+    rig.show();
+    for (int i = 0; i < 40; ++i) rig.model->log(fmt::format("line {}", i));
+    EXPECT_FALSE(rig.shown(rig.window->logPane()));
+    EXPECT_EQ(rig.window->logToggle()->text(), "Show Log");
+    rig.window->logToggle()->click();
+    EXPECT_TRUE(rig.shown(rig.window->logPane()));
+    EXPECT_EQ(rig.window->logToggle()->text(), "Hide Log");
+    EXPECT_EQ(rig.window->logPane()->height(), 120);
+    QScrollBar* bar = rig.window->logPane()->verticalScrollBar();
+    ASSERT_GT(bar->maximum(), 0);
+    EXPECT_EQ(bar->value(), 0);
+    rig.model->log("the newest line");
+    EXPECT_EQ(bar->value(), bar->maximum());
+    EXPECT_TRUE(rig.window->logPane()->toPlainText().endsWith("the newest line"));
+    rig.window->logToggle()->click();
+    EXPECT_FALSE(rig.shown(rig.window->logPane()));
+}
+
+TEST(MainWindow, SizesAndTheElidedOutputPath) {
+    WindowRig rig;
+    std::string longPath = "/home/someone/" + std::string(200, 'p') + "/episodes";
+    rig.model->setOutputDirectory(longPath);
+    rig.show();
+    rig.window->resize(400, 300);
+    EXPECT_GE(rig.window->width(), 860);
+    EXPECT_GE(rig.window->height(), 600);
+    rig.window->resize(1400, 900);
+    QApplication::processEvents();
+    EXPECT_EQ(rig.window->optionsScroll()->width(), 340);
+    auto* path = rig.window->outputPath();
+    EXPECT_EQ(path->toolTip().toStdString(), longPath);
+    EXPECT_TRUE(path->text().contains(QStringLiteral("…")));
+    EXPECT_TRUE(path->text().startsWith(QStringLiteral("/home")));
+    EXPECT_TRUE(path->text().endsWith(QStringLiteral("episodes")));
+}
+
+TEST(MainWindow, NamingFieldWritesThePatternWithEveryKeystroke) {
+    WindowRig rig;
+    auto* naming = rig.window->namingSection();
+    EXPECT_EQ(naming->note()->text(), "Available: {show}, {ep:02}, {title}, {date}");
+    naming->field()->clear();
+    QTest::keyClicks(naming->field(), "{ep}");
+    EXPECT_EQ(rig.model->namingPattern(), "{ep}");
+    rig.model->setNamingPattern("{show}_x");
+    EXPECT_EQ(naming->field()->text(), "{show}_x");
+}

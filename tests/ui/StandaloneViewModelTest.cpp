@@ -1,0 +1,256 @@
+#include "ui/StandaloneViewModel.h"
+
+#include <fstream>
+
+#include <gtest/gtest.h>
+
+#include "presets/QuorvelPreset.h"
+#include "support/TestSupport.h"
+#include "WorkspaceFakes.h"
+
+namespace fs = std::filesystem;
+using batch::ProcessingStatus;
+using uitest::FakePoster;
+using uitest::FakeScheduler;
+using uitest::Script;
+using uitest::ScriptedPreset;
+using Model = ui::StandaloneViewModel<ScriptedPreset>;
+
+namespace {
+
+struct Workspace {
+    testsupport::TempDir dir;
+    FakePoster poster;
+    FakeScheduler scheduler;
+    ui::MemorySettingsStore store;
+    std::shared_ptr<Script> script = std::make_shared<Script>();
+    std::unique_ptr<Model> model;
+
+    Workspace() {
+        Model::Ports ports;
+        ports.post = poster.poster();
+        ports.scheduler = &scheduler;
+        ports.settings = &store;
+        model = std::make_unique<Model>(ScriptedPreset(script), presets::Vertical::quorvel, nullptr, ports);
+    }
+    fs::path file(const std::string& name) {
+        fs::path p = dir / name;
+        fs::create_directories(p.parent_path());
+        std::ofstream(p) << "x";
+        return p;
+    }
+    bool waitIdle() {
+        return poster.pumpUntil([this] { return !model->isRunInFlight(); });
+    }
+    ProcessingStatus statusOf(const std::string& name) {
+        for (const auto& i : model->queueItems())
+            if (i.sourceURL.filename() == name) return i.status;
+        ADD_FAILURE() << "no item " << name;
+        return ProcessingStatus::cancelled;
+    }
+};
+
+} // namespace
+
+TEST(StandaloneViewModel, IngestSkipsFilesAlreadyQueued) {
+    Workspace w;
+    auto a = w.file("show/a.wav");
+    w.file("show/b.mp3");
+    w.file("show/notes.txt");
+    w.model->ingest({a, a});
+    ASSERT_EQ(w.model->queueItems().size(), 1u);
+    w.model->ingest({w.dir / "show"});
+    ASSERT_EQ(w.model->queueItems().size(), 2u);
+    EXPECT_EQ(w.model->queueItems()[0].sourceURL.filename(), "a.wav");
+    EXPECT_EQ(w.model->queueItems()[1].sourceURL.filename(), "b.mp3");
+    EXPECT_EQ(w.model->queueItems()[1].status, ProcessingStatus::pending);
+}
+
+TEST(StandaloneViewModel, BuildingTheModelSchedulesNoSave) {
+    Workspace w;
+    EXPECT_EQ(w.scheduler.scheduled, 0);
+    EXPECT_EQ(w.store.writes, 0);
+    EXPECT_EQ(w.model->namingPattern(), "{name}_scripted");
+    EXPECT_EQ(w.model->outputDirectory().filename(), "BatchOutput");
+}
+
+TEST(StandaloneViewModel, BurstOfEditsGivesOneWriteAfterTheLast) {
+    Workspace w;
+    w.model->setNamingPattern("a");
+    w.scheduler.advance(0.1);
+    w.model->setNamingPattern("ab");
+    w.scheduler.advance(0.1);
+    w.model->setNamingPattern("abc");
+    w.scheduler.advance(0.39);
+    EXPECT_EQ(w.store.writes, 0);
+    w.scheduler.advance(0.02);
+    EXPECT_EQ(w.store.texts.at("namingPattern"), "abc");
+    EXPECT_EQ(w.store.writes, 3); // the three keys, once
+    EXPECT_EQ(w.scheduler.pendingCount(), 0u);
+}
+
+TEST(StandaloneViewModel, PendingSaveIsFlushedAtQuit) {
+    Workspace w;
+    w.model->setOutputDirectory(w.dir / "out");
+    EXPECT_EQ(w.store.writes, 0);
+    w.model->flushPendingSave();
+    EXPECT_EQ(w.store.texts.at("outputDirectory"), (w.dir / "out").string());
+    EXPECT_EQ(w.scheduler.pendingCount(), 0u);
+}
+
+TEST(StandaloneViewModel, RunsOnlyPendingAndFailedItemsAndResetsFailures) {
+    Workspace w;
+    w.script->failNames = {"b.wav"};
+    w.model->ingest({w.file("a.wav"), w.file("b.wav")});
+    w.model->start();
+    ASSERT_TRUE(w.waitIdle());
+    EXPECT_EQ(w.statusOf("a.wav"), ProcessingStatus::completed);
+    EXPECT_EQ(w.statusOf("b.wav"), ProcessingStatus::failed);
+    EXPECT_EQ(w.model->queueItems()[1].errorMessage, "scripted failure");
+    ASSERT_TRUE(w.poster.pumpUntil([&] { return !w.model->logLines().empty() &&
+                                               w.model->logLines().back().find("Done in ") != std::string::npos; }));
+    EXPECT_NE(w.model->logLines().back().find(": 1 finished, 1 failed, 0 skipped."), std::string::npos);
+
+    w.script->failNames.clear();
+    w.model->ingest({w.file("c.wav")});
+    w.model->start();
+    // Reset happens before the job is built.
+    EXPECT_FALSE(w.model->queueItems()[1].errorMessage.has_value());
+    EXPECT_EQ(w.model->queueItems()[1].progress, 0.0);
+    ASSERT_TRUE(w.waitIdle());
+    EXPECT_EQ(w.script->processed, (std::vector<std::string>{"a.wav", "b.wav", "b.wav", "c.wav"}));
+    EXPECT_EQ(w.statusOf("b.wav"), ProcessingStatus::completed);
+}
+
+TEST(StandaloneViewModel, EmptyPatternFallsBackToThePresetDefault) {
+    Workspace w;
+    w.model->setNamingPattern("");
+    w.model->ingest({w.file("a.wav")});
+    w.model->start();
+    ASSERT_TRUE(w.waitIdle());
+    ASSERT_EQ(w.script->patterns.size(), 1u);
+    EXPECT_EQ(w.script->patterns[0], "{name}_scripted");
+}
+
+TEST(StandaloneViewModel, StartWithNothingRunnableDoesNothing) {
+    Workspace w;
+    w.model->start();
+    EXPECT_FALSE(w.model->isProcessing());
+    w.poster.pumpFor(50);
+    EXPECT_TRUE(w.model->logLines().empty());
+}
+
+TEST(StandaloneViewModel, LogKeepsTheLast500Lines) {
+    Workspace w;
+    for (int i = 1; i <= 600; ++i) {
+        w.model->log(fmt::format("line {}", i));
+        if (i == 501) {
+            ASSERT_EQ(w.model->logLines().size(), 500u);
+            EXPECT_EQ(w.model->logLines().front(), "line 2");
+        }
+    }
+    EXPECT_EQ(w.model->logLines().front(), "line 101");
+    EXPECT_EQ(w.model->logLines().back(), "line 600");
+}
+
+TEST(StandaloneViewModel, OverallProgressCountsTouchedItemsOnly) {
+    Workspace w;
+    w.model->ingest({w.file("a.wav"), w.file("b.wav")});
+    w.model->start();
+    ASSERT_TRUE(w.waitIdle());
+    w.model->ingest({w.file("c.wav"), w.file("d.wav")});
+    EXPECT_DOUBLE_EQ(w.model->overallProgress(), 1.0);
+    w.script->holdItems = true;
+    w.model->start();
+    ASSERT_TRUE(w.poster.pumpUntil([&] {
+        return w.statusOf("c.wav") == ProcessingStatus::processing && w.statusOf("d.wav") == ProcessingStatus::processing;
+    }));
+    // Two completed, two at 0.1.
+    EXPECT_NEAR(w.model->overallProgress(), (1 + 1 + 0.1 + 0.1) / 4, 1e-9);
+    w.script->release();
+    ASSERT_TRUE(w.waitIdle());
+}
+
+TEST(StandaloneViewModel, CancelThenStartDoesNotStartASecondRunWhileTheFirstFinishes) {
+    Workspace w;
+    w.script->holdItems = true;
+    w.model->ingest({w.file("a.wav")});
+    w.model->start();
+    ASSERT_TRUE(w.poster.pumpUntil([&] { return w.statusOf("a.wav") == ProcessingStatus::processing; }));
+    w.model->cancel();
+    ASSERT_TRUE(w.poster.pumpUntil([&] { return !w.model->isProcessing(); }));
+    w.model->ingest({w.file("b.wav")});
+    w.model->start(); // refused: the first run has not returned its report
+    EXPECT_FALSE(w.model->isProcessing());
+    w.script->release();
+    ASSERT_TRUE(w.waitIdle());
+    EXPECT_EQ(w.script->processed, (std::vector<std::string>{"a.wav"}));
+    EXPECT_EQ(w.statusOf("b.wav"), ProcessingStatus::pending);
+    w.model->start();
+    ASSERT_TRUE(w.waitIdle());
+    EXPECT_EQ(w.script->processed, (std::vector<std::string>{"a.wav", "b.wav"}));
+}
+
+TEST(StandaloneViewModel, RemoveIsRefusedWhileProcessingAndClearFinishedKeepsFailures) {
+    Workspace w;
+    w.script->failNames = {"b.wav"};
+    w.model->ingest({w.file("a.wav"), w.file("b.wav")});
+    w.script->holdItems = true;
+    w.model->start();
+    std::set<core::Uuid> all;
+    for (const auto& i : w.model->queueItems()) all.insert(i.id);
+    w.model->remove(all);
+    EXPECT_EQ(w.model->queueItems().size(), 2u);
+    w.script->release();
+    ASSERT_TRUE(w.waitIdle());
+    w.model->clearFinished();
+    ASSERT_EQ(w.model->queueItems().size(), 1u);
+    EXPECT_EQ(w.model->queueItems()[0].sourceURL.filename(), "b.wav");
+}
+
+TEST(StandaloneViewModel, RevealFallsBackToTheSourceWhenOutputsAreGone) {
+    Workspace w;
+    std::vector<std::vector<fs::path>> shown;
+    Model::Ports ports;
+    ports.post = w.poster.poster();
+    ports.scheduler = &w.scheduler;
+    ports.desktop.reveal = [&](const std::vector<fs::path>& files) { shown.push_back(files); };
+    Model model(ScriptedPreset(w.script), presets::Vertical::quorvel, nullptr, ports);
+    auto src = w.file("a.wav");
+    model.ingest({src});
+    model.start();
+    ASSERT_TRUE(w.poster.pumpUntil([&] { return !model.isRunInFlight() && !model.itemOutputs().empty(); }));
+    model.reveal(model.queueItems()[0]);
+    ASSERT_EQ(shown.size(), 1u);
+    EXPECT_EQ(shown[0], std::vector<fs::path>{src});
+    fs::remove(src);
+    model.reveal(model.queueItems()[0]);
+    EXPECT_EQ(shown[1], std::vector<fs::path>{src}); // nothing left: the source alone
+}
+
+TEST(StandaloneViewModel, RestoresSettingsLenientlyThroughTheCodec) {
+    FakePoster poster;
+    FakeScheduler scheduler;
+    ui::MemorySettingsStore store;
+    presets::QuorvelPreset given;
+    auto stored = presets::PresetSettingsCodec::encode(given);
+    ASSERT_FALSE(stored.empty());
+    stored["show"] = "Restored Show";
+    stored["noSuchOption"] = "1";
+    store.maps["settings"] = stored;
+    store.texts["namingPattern"] = "";
+    store.texts["outputDirectory"] = "";
+    ui::StandaloneViewModel<presets::QuorvelPreset>::Ports ports;
+    ports.post = poster.poster();
+    ports.scheduler = &scheduler;
+    ports.settings = &store;
+    ui::StandaloneViewModel<presets::QuorvelPreset> model(given, presets::Vertical::quorvel, nullptr, ports);
+    auto restored = presets::PresetSettingsCodec::encode(model.preset());
+    EXPECT_EQ(restored.at("show"), "Restored Show"); // the unknown key did not stop the others
+    restored["show"] = stored["show"] = presets::PresetSettingsCodec::encode(given).at("show");
+    stored.erase("noSuchOption");
+    EXPECT_EQ(restored, stored);
+    EXPECT_EQ(model.namingPattern(), "");                         // a stored empty pattern stays empty
+    EXPECT_EQ(model.outputDirectory().filename(), "BatchOutput"); // an empty folder falls back
+    EXPECT_EQ(scheduler.scheduled, 0);
+}
