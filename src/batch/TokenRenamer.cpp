@@ -106,7 +106,13 @@ std::string TokenRenamer::resolve(std::string_view pattern, const BatchItem& ite
     // that the result never depends on the order of a hash table.
     Variables variables = item.metadata;
     for (const auto& [key, value] : contextVariables) variables[key] = value;
-    for (const auto& [key, value] : variables) text = core::replaceAll(std::move(text), "{" + key + "}", value);
+    // Values may hold other variables' tokens and so grow the name with every
+    // step; no usable file name is this long, so expansion stops there.
+    constexpr std::size_t kMaxExpandedBytes = 64 * 1024;
+    for (const auto& [key, value] : variables) {
+        if (text.size() > kMaxExpandedBytes) break;
+        text = core::replaceAll(std::move(text), "{" + key + "}", value);
+    }
 
     // 7: {key:N} for integer values.
     replaceMatches(text, R"(\{(\w+):(\d+)\})",

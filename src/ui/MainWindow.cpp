@@ -41,6 +41,7 @@ DropZone::DropZone(Workspace& workspace, const StandaloneBranding& branding, QWi
     hint->setAlignment(Qt::AlignCenter);
     hint->setWordWrap(true);
     browse_ = new QPushButton(QStringLiteral("Browse…"), this);
+    makeSmall(browse_);
     column->addStretch(1);
     column->addWidget(title);
     column->addWidget(hint);
@@ -50,7 +51,13 @@ DropZone::DropZone(Workspace& workspace, const StandaloneBranding& branding, QWi
     refresh();
 }
 
-void DropZone::refresh() { setFixedHeight(workspace_.queueItems().empty() ? 150 : 96); }
+void DropZone::refresh() {
+    const bool compact = !workspace_.queueItems().empty();
+    setFixedHeight(compact ? 96 : 150);
+    // The compact zone keeps its texts readable with a narrower top and bottom padding.
+    layout()->setContentsMargins(16, compact ? 6 : 16, 16, compact ? 6 : 16);
+    static_cast<QVBoxLayout*>(layout())->setSpacing(compact ? 2 : 6);
+}
 
 void DropZone::dragEnterEvent(QDragEnterEvent* event) {
     if (event->mimeData()->hasUrls()) {
@@ -158,10 +165,10 @@ QWidget* MainWindow::buildWorkspaceColumn() {
     log_->setVisible(false);
     v->addWidget(log_);
     connect(logToggle_, &QPushButton::clicked, this, [this] {
-        bool show = !log_->isVisible();
-        log_->setVisible(show);
-        logToggle_->setText(show ? QStringLiteral("Hide Log") : QStringLiteral("Show Log"));
-        if (show) {
+        showLog_ = !showLog_;
+        log_->setVisible(showLog_);
+        logToggle_->setText(showLog_ ? QStringLiteral("Hide Log") : QStringLiteral("Show Log"));
+        if (showLog_) {
             refreshLog();
             log_->verticalScrollBar()->setValue(0); // opens at the top until the next line
         }
@@ -174,11 +181,17 @@ QWidget* MainWindow::buildWorkspaceColumn() {
     out->addWidget(folder);
     outputPath_ = new ElidedLabel(column);
     outputPath_->setFont(scaledFont(font(), 11, QFont::Normal, true));
-    out->addWidget(outputPath_, 1);
+    // The path takes the width it needs and gives way (elided in the middle)
+    // when the row is too narrow; the row sits at the leading edge.
+    outputPath_->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Preferred);
+    out->addWidget(outputPath_);
     auto* change = new QPushButton(QStringLiteral("Change…"), column);
     auto* show = new QPushButton(QStringLiteral("Show"), column);
+    makeSmall(change);
+    makeSmall(show);
     out->addWidget(change);
     out->addWidget(show);
+    out->addStretch(1);
     v->addLayout(out);
     connect(change, &QPushButton::clicked, this, [this] { workspace_.chooseOutputDirectory(); });
     connect(show, &QPushButton::clicked, this, [this] { workspace_.revealOutput(); });
@@ -190,6 +203,7 @@ QWidget* MainWindow::buildOptionsColumn(QWidget* panel) {
     optionsScroll_->setFixedWidth(340);
     optionsScroll_->setWidgetResizable(true);
     optionsScroll_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    optionsScroll_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     auto* content = new QWidget(optionsScroll_);
     auto* v = new QVBoxLayout(content);
     if (panel) v->addWidget(panel);
@@ -294,7 +308,7 @@ void MainWindow::refresh(WorkspaceField field) {
         queue_->refreshHeader();
         break;
     case WorkspaceField::logLines:
-        if (log_->isVisible()) {
+        if (showLog_) {
             // A new count scrolls to the last line; otherwise the pane stays where it was.
             const bool grew = workspace_.logLines().size() != shownLogCount_;
             const int kept = log_->verticalScrollBar()->value();

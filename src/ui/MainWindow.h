@@ -83,6 +83,7 @@ private:
     QAction* trayStatus_ = nullptr;
     QAction* trayRun_ = nullptr;
     std::size_t shownLogCount_ = 0;
+    bool showLog_ = false; // the log pane is hidden at launch
 };
 
 } // namespace ui

@@ -15,6 +15,16 @@ void setPlainText(QLabel* label, const QString& text) {
     label->setText(text);
 }
 
+void makeSmall(QWidget* control) { control->setFont(scaledFont(control->font(), 11)); }
+
+void setTextColour(QWidget* widget, const QColor& colour) {
+    QPalette pal = widget->palette();
+    pal.setColor(QPalette::WindowText, colour);
+    pal.setColor(QPalette::Text, colour);
+    widget->setPalette(pal);
+    widget->setForegroundRole(QPalette::WindowText);
+}
+
 QString literalCaption(const QString& text) {
     QString out = text;
     out.replace(QLatin1Char('&'), QLatin1String("&&"));
@@ -81,6 +91,7 @@ FilePickerRow::FilePickerRow(const QString& label, QString filters, Setter set, 
     remove_->setAutoRaise(true);
     row->addWidget(remove_);
     choose_ = new QPushButton(QStringLiteral("Choose…"), this);
+    makeSmall(choose_);
     spacer_ = new QWidget(this);
     spacer_->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
     row->addWidget(spacer_, 1);
@@ -109,9 +120,7 @@ void FilePickerRow::setFile(const std::optional<std::filesystem::path>& file) {
     name_->setToolTip(QString::fromStdString(file->string()));
     std::error_code ec;
     bool exists = std::filesystem::exists(*file, ec);
-    QPalette pal = name_->palette();
-    pal.setColor(QPalette::WindowText, exists ? palette().color(QPalette::WindowText) : QColor(Qt::red));
-    name_->setPalette(pal);
+    setTextColour(name_, exists ? palette().color(QPalette::WindowText) : QColor(Qt::red));
 }
 
 NamingPatternSection::NamingPatternSection(const QString& tokens, std::function<void(const std::string&)> onEdit,

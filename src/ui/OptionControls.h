@@ -16,6 +16,11 @@ namespace ui {
 
 // Shows data as plain text: never interpreted as rich text.
 void setPlainText(QLabel* label, const QString& text);
+// The small control size: a button with the 11-point caption font.
+void makeSmall(QWidget* control);
+// Draws a label's text in `colour`, whatever the background it sits on
+// (inside a list the inherited role would be Text, not WindowText).
+void setTextColour(QWidget* widget, const QColor& colour);
 // A fixed caption for a button or menu item: "&" shows as "&", never as a mnemonic.
 QString literalCaption(const QString& text);
 

@@ -46,7 +46,8 @@ QueueList::QueueList(Workspace& workspace, const StandaloneBranding& branding, Q
     cancel_ = new QPushButton(QStringLiteral("Cancel"), this);
     clear_ = new QPushButton(QStringLiteral("Clear Finished"), this);
     run_ = new QPushButton(literalCaption(QString::fromStdString(branding_.runLabel)), this);
-    run_->setDefault(true);
+    for (QPushButton* b : {cancel_, clear_, run_}) makeSmall(b);
+    run_->setDefault(true); // the prominent button of the header
     run_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_R));
     header->addWidget(title);
     header->addWidget(count_);
@@ -59,6 +60,8 @@ QueueList::QueueList(Workspace& workspace, const StandaloneBranding& branding, Q
 
     list_ = new QListWidget(this);
     list_->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    list_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    list_->setResizeMode(QListView::Adjust); // rows follow the list's width
     list_->setContextMenuPolicy(Qt::CustomContextMenu);
     column->addWidget(list_, 1);
     empty_ = new QLabel(QStringLiteral("Nothing queued yet"), list_);
@@ -113,11 +116,10 @@ QWidget* QueueList::makeRow(const batch::BatchItem& item) {
     h->setContentsMargins(6, 3, 6, 3);
     auto* text = new QVBoxLayout();
     text->setSpacing(2);
-    auto* name = new QLabel(row);
-    setPlainText(name, QString::fromStdString(item.originalFileName + "." + item.fileExtension));
+    auto* name = new ElidedLabel(row);
     name->setFont(scaledFont(font(), 11, QFont::Normal, true));
+    name->setFullText(QString::fromStdString(item.originalFileName + "." + item.fileExtension));
     name->setObjectName(QStringLiteral("name"));
-    name->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     text->addWidget(name);
     auto* message = new QLabel(row);
     message->setObjectName(QStringLiteral("message"));
@@ -133,11 +135,8 @@ QWidget* QueueList::makeRow(const batch::BatchItem& item) {
     if (showMessage) {
         QString m = QString::fromStdString(*item.errorMessage);
         message->setText(m);
-        QPalette pal = message->palette();
-        pal.setColor(QPalette::WindowText, item.status == ProcessingStatus::failed
-                                               ? QColor(Qt::red)
-                                               : palette().color(QPalette::PlaceholderText));
-        message->setPalette(pal);
+        setTextColour(message, item.status == ProcessingStatus::failed ? QColor(Qt::red)
+                                                                       : palette().color(QPalette::PlaceholderText));
         message->setToolTip(m);
     }
     message->setVisible(showMessage);
@@ -156,9 +155,7 @@ QWidget* QueueList::makeRow(const batch::BatchItem& item) {
     setPlainText(status, QString::fromUtf8(batch::rawValue(item.status).data()));
     status->setObjectName(QStringLiteral("status"));
     status->setFont(scaledFont(font(), 10, QFont::DemiBold));
-    QPalette pal = status->palette();
-    pal.setColor(QPalette::WindowText, statusColour(item.status, palette()));
-    status->setPalette(pal);
+    setTextColour(status, statusColour(item.status, palette()));
     h->addWidget(status);
     return row;
 }
@@ -179,7 +176,8 @@ void QueueList::refreshItems() {
     for (std::size_t i = 0; i < items.size(); ++i) {
         QListWidgetItem* entry = list_->item(static_cast<int>(i));
         QWidget* row = makeRow(items[i]);
-        entry->setSizeHint(row->sizeHint());
+        // Rows take the list's width; a long name is elided, not scrolled.
+        entry->setSizeHint(QSize(1, row->sizeHint().height()));
         list_->setItemWidget(entry, row);
     }
     empty_->setVisible(items.empty());

@@ -161,6 +161,20 @@ TEST(TokenRenamer, VariablesApplyInSortedKeyOrder) {
     EXPECT_EQ(resolve("{z}", itemNamed("x.wav"), 1, 1, {{"z", "{b}"}, {"b", "B"}}), "{b}");
 }
 
+TEST(TokenRenamer, SelfExpandingValuesStopGrowing) {
+    // Each value doubles the next variable's token: without a bound this
+    // would need 2^40 bytes.
+    std::map<std::string, std::string> vars;
+    for (char c = 'a'; c < 'a' + 26; ++c) {
+        std::string next = c == 'z' ? "x" : std::string(1, static_cast<char>(c + 1));
+        vars[std::string(1, c)] = "{" + next + "}{" + next + "}";
+    }
+    for (int i = 0; i < 14; ++i) vars["z" + std::to_string(i)] = "{z" + std::to_string(i + 1) + "}{z" + std::to_string(i + 1) + "}";
+    std::string out = resolve("{a}", itemNamed("x.wav"), 1, 1, vars);
+    EXPECT_LT(out.size(), 1u << 20);
+    EXPECT_GT(out.size(), 1000u);
+}
+
 TEST(TokenRenamer, UnknownTokensAndEmptyPatternPassThrough) {
     EXPECT_EQ(resolve("{foo}_{index}", itemNamed("a.wav"), 4), "{foo}_4");
     EXPECT_EQ(resolve("", itemNamed("a.wav")), "");

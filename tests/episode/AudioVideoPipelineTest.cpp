@@ -221,3 +221,52 @@ TEST(AudioVideoPipeline, FailuresPassOnAndLeaveNoWorkFolder) {
     EXPECT_THROW(AudioVideoPipeline().processMultiFormat(q, {}, {}), core::Error);
     EXPECT_EQ(entries(dir / "tmp"), 0u);
 }
+
+// Without a readable speech model: the skips are logged and the call goes
+// on; missing music is logged and nothing is joined.
+TEST(AudioVideoPipeline, SkippedTranscriptMissingMusicAndUnreadableChaptersAreLoggedOnly) {
+    testsupport::TempDir dir;
+    fs::create_directory(dir / "tmp");
+    const ScopedTmpDir tmp(dir / "tmp");
+    testsupport::makeAudio(dir / "in.wav", "sine=frequency=440:sample_rate=48000:duration=3");
+    fs::create_directory(dir / "out");
+    core::writeFileAtomically(dir / "out" / "ep_Master_-16LUFS.wav", "old");
+    AudioVideoPipeline::Engines engines;
+    engines.speechModel = {dir / "no-model", dir / "no.lm.bin", dir / "no.dict"};
+    const AudioVideoPipeline pipeline(engines);
+    ::setenv("OSTRAND_DEBUG_WORDS", "", 1);
+
+    auto q = episode::MultiFormatExportRequest(dir / "in.wav", dir / "out", "ep", {}, true, false, false, false,
+                                               audio::LoudnessTarget::stereoPodcast());
+    q.generateTranscripts = true;
+    q.chapters = episode::ChapterSetting::automatic();
+    q.introURL = dir / "gone-intro.wav";
+    q.outroURL = dir / "gone-outro.wav";
+    std::vector<std::string> log;
+    std::vector<double> fractions;
+    auto files = pipeline.processMultiFormat(q, [&](double f, const std::string&) { fractions.push_back(f); },
+                                             [&](const std::string& l) { log.push_back(l); });
+    ::unsetenv("OSTRAND_DEBUG_WORDS");
+    EXPECT_EQ(files, (std::vector<fs::path>{dir / "out" / "ep_Master_-16LUFS.wav"}));
+    EXPECT_EQ(fractions, (std::vector<double>{0.05, 0.3, 1.0}));
+    ASSERT_EQ(log.size(), 6u);
+    EXPECT_EQ(log[1], std::string("Transcript skipped: ") +
+                          episode::Transcriber::TranscriberError::unsupportedSystem().what());
+    EXPECT_EQ(log[2], "Words: ");
+    EXPECT_EQ(log[3], "Intro music not found: " + (dir / "gone-intro.wav").string());
+    EXPECT_EQ(log[4], "Outro music not found: " + (dir / "gone-outro.wav").string());
+    EXPECT_EQ(log[5], "Chapters skipped: automatic chapters need the transcript");
+    // The old master is replaced by the episode audio itself (no join).
+    EXPECT_EQ(core::readFile(files[0]).substr(0, 4), "RIFF");
+    EXPECT_EQ(entries(dir / "out"), 1u);
+
+    q.chapters = episode::ChapterSetting::manual("soon Interview");
+    q.introURL.reset();
+    q.outroURL.reset();
+    q.generateTranscripts = false;
+    log.clear();
+    files = pipeline.processMultiFormat(q, {}, [&](const std::string& l) { log.push_back(l); });
+    ASSERT_EQ(log.size(), 2u);
+    EXPECT_EQ(log[1], "Chapters skipped: couldn't read the chapter list (use lines like \"5:30 Interview\")");
+    EXPECT_EQ(entries(dir / "tmp"), 0u);
+}

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "core/Error.h"
+#include "episode/AudioVideoPipeline.h"
 #include "episode/EpisodePipeline.h"
 
 TEST(EpisodePipeline, MasterSuffix) {
@@ -30,6 +31,12 @@ public:
     bool producesMP3() const override { return true; }
 };
 } // namespace
+
+TEST(EpisodePipeline, TheSharedPipelineIsTheRealOneByDefault) {
+    // ctest runs every test in a process of its own, so nothing has been
+    // registered yet here.
+    EXPECT_EQ(episode::sharedEpisodePipelinePointer(), episode::AudioVideoPipeline::sharedPointer());
+}
 
 TEST(EpisodePipeline, SharedPipelineCanBeReplacedAndReferencesStayValid) {
     episode::EpisodePipeline& before = episode::sharedEpisodePipeline();

@@ -14,6 +14,8 @@ namespace {
 bool dropUrls(QWidget* target, const QList<QUrl>& urls) {
     QMimeData mime;
     mime.setUrls(urls);
+    QDragEnterEvent enter(QPoint(20, 20), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(target, &enter);
     QDropEvent event(QPointF(20, 20), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
     QCoreApplication::sendEvent(target, &event);
     return event.isAccepted();
@@ -26,6 +28,9 @@ QMenu* menuTitled(QMenuBar* bar, const QString& title) {
         if (a->menu() && a->text().remove(QLatin1Char('&')) == title) return a->menu();
     return nullptr;
 }
+
+// The colour a label's text is drawn in.
+QColor shownColour(QLabel* label) { return label->palette().color(label->foregroundRole()); }
 
 QStringList itemTexts(QMenu* menu) {
     QStringList out;
@@ -107,36 +112,40 @@ TEST(MainWindow, CtrlRStartsWhenIdleAndDoesNothingWhileProcessing) {
     rig.show();
     rig.add({"a.wav"});
     rig.script->holdItems = true;
-    QTest::keyClick(rig.window.get(), Qt::Key_R, Qt::ControlModifier);
-    ASSERT_EQ(rig.workspace->starts, 1);
+    ASSERT_EQ(QApplication::activeWindow(), rig.window.get());
+    QTest::keyClick(rig.window->windowHandle(), Qt::Key_R, Qt::ControlModifier);
+    // A button's shortcut clicks it after its short press animation.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return rig.workspace->starts == 1; }, 2000));
     ASSERT_TRUE(rig.waitRunning(1));
     rig.add({"b.wav"});
-    QTest::keyClick(rig.window.get(), Qt::Key_R, Qt::ControlModifier);
+    QTest::keyClick(rig.window->windowHandle(), Qt::Key_R, Qt::ControlModifier);
+    QTest::qWait(300);
     EXPECT_EQ(rig.workspace->starts, 1);
 }
 
 TEST(MainWindow, RowsShowNameStatusAndMessageInTheirColours) {
     WindowRig rig;
     rig.script->failNames = {"bad.wav"};
-    rig.add({"good.wav", "bad.wav"});
+    rig.add({"bad.wav", "good.wav"}); // queued in this order
     auto* q = rig.window->queue();
     EXPECT_EQ(q->statusLabel(0)->text(), "Pending");
     EXPECT_FALSE(q->messageLabel(0)->isVisibleTo(q));
     rig.workspace->start();
     ASSERT_TRUE(rig.waitIdle());
     ASSERT_EQ(q->list()->count(), 2);
-    auto* name = q->list()->itemWidget(q->list()->item(1))->findChild<QLabel*>(QStringLiteral("name"));
-    EXPECT_EQ(name->text(), "bad.wav");
+    auto* name = q->list()->itemWidget(q->list()->item(0))->findChild<ui::ElidedLabel*>(QStringLiteral("name"));
+    ASSERT_TRUE(name);
+    EXPECT_EQ(name->fullText(), "bad.wav");
     EXPECT_EQ(name->textFormat(), Qt::PlainText);
-    EXPECT_EQ(q->statusLabel(0)->text(), "Completed");
-    EXPECT_EQ(q->statusLabel(1)->text(), "Failed");
-    const QColor green = q->statusLabel(0)->palette().color(QPalette::WindowText);
-    EXPECT_GT(green.green(), green.red());
-    EXPECT_EQ(q->statusLabel(1)->palette().color(QPalette::WindowText), QColor(Qt::red));
-    EXPECT_FALSE(q->messageLabel(0)->isVisibleTo(q));
-    ASSERT_TRUE(q->messageLabel(1)->isVisibleTo(q));
-    EXPECT_EQ(q->messageLabel(1)->text(), "scripted failure");
-    EXPECT_EQ(q->messageLabel(1)->palette().color(QPalette::WindowText), QColor(Qt::red));
+    EXPECT_EQ(q->statusLabel(0)->text(), "Failed");
+    EXPECT_EQ(q->statusLabel(1)->text(), "Completed");
+    const QColor green = shownColour(q->statusLabel(1));
+    EXPECT_GT(green.green(), 2 * green.red());
+    EXPECT_EQ(shownColour(q->statusLabel(0)), QColor(Qt::red));
+    EXPECT_FALSE(q->messageLabel(1)->isVisibleTo(q));
+    ASSERT_TRUE(q->messageLabel(0)->isVisibleTo(q));
+    EXPECT_EQ(q->messageLabel(0)->text(), "scripted failure");
+    EXPECT_EQ(shownColour(q->messageLabel(0)), QColor(Qt::red));
 }
 
 TEST(MainWindow, OnlyFailedItemsEnableRunButNotClearFinished) {
@@ -210,6 +219,21 @@ TEST(MainWindow, MenusCarryTheCommands) {
     EXPECT_EQ(batch->actions()[1]->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_Period));
     EXPECT_EQ(batch->actions()[4]->shortcut(), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_O));
     EXPECT_EQ(itemTexts(help), QStringList({"Check for Updates…"}));
+
+    rig.model->setNamingPattern("{name}_changed");
+    batch->actions()[6]->trigger(); // "Reset All Settings" restores the edition's defaults
+    EXPECT_EQ(rig.model->namingPattern(), "{name}_scripted");
+    EXPECT_EQ(rig.window->namingSection()->field()->text(), "{name}_scripted");
+}
+
+TEST(MainWindow, LogToggleWorksBeforeTheWindowIsShown) {
+    WindowRig rig;
+    rig.window->logToggle()->click();
+    EXPECT_EQ(rig.window->logToggle()->text(), "Hide Log");
+    EXPECT_TRUE(rig.shown(rig.window->logPane()));
+    rig.window->logToggle()->click();
+    EXPECT_EQ(rig.window->logToggle()->text(), "Show Log");
+    EXPECT_FALSE(rig.shown(rig.window->logPane()));
 }
 
 TEST(MainWindow, LogToggleAndScrollingToTheNewLine) {

@@ -36,11 +36,11 @@ TEST(OptionControls, FilePickerChoosesShowsAndRemoves) {
     EXPECT_TRUE(row.removeButton()->isVisibleTo(&parent));
     EXPECT_EQ(row.removeButton()->toolTip(), "Remove");
     EXPECT_EQ(row.nameLabel()->fullText(), "intro-music.wav");
-    EXPECT_NE(row.nameLabel()->palette().color(QPalette::WindowText), QColor(Qt::red));
+    EXPECT_NE(row.nameLabel()->palette().color(row.nameLabel()->foregroundRole()), QColor(Qt::red));
 
     fs::remove(file);
     row.setFile(file);
-    EXPECT_EQ(row.nameLabel()->palette().color(QPalette::WindowText), QColor(Qt::red));
+    EXPECT_EQ(row.nameLabel()->palette().color(row.nameLabel()->foregroundRole()), QColor(Qt::red));
 
     row.removeButton()->click();
     ASSERT_EQ(received.size(), 2u);

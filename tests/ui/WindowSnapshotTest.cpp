@@ -1,3 +1,5 @@
+#include <ostream>
+
 #include <gtest/gtest.h>
 
 #include "ui/WindowSnapshot.h"
@@ -7,10 +9,13 @@ using ui::WindowSnapshot;
 namespace {
 
 struct ParseCase {
+    std::string name;
     std::vector<std::string> args;
     bool requested;
     std::optional<std::pair<int, int>> size;
 };
+
+void PrintTo(const ParseCase& c, std::ostream* os) { *os << c.name; }
 
 class WindowSnapshotParse : public ::testing::TestWithParam<ParseCase> {};
 
@@ -28,21 +33,22 @@ TEST_P(WindowSnapshotParse, ReadsPathAndSize) {
 INSTANTIATE_TEST_SUITE_P(
     Cases, WindowSnapshotParse,
     ::testing::Values(
-        ParseCase{{"quorvel"}, false, std::nullopt},
-        ParseCase{{"quorvel", "--snapshot"}, false, std::nullopt},
-        ParseCase{{"quorvel", "--snapshot", "out.png"}, true, std::nullopt},
-        ParseCase{{"quorvel", "--snapshot", "out.png", "--snapshot-size", "1280X800"}, true, std::pair{1280, 800}},
-        ParseCase{{"quorvel", "--snapshot-size", "1280x800", "--snapshot", "out.png"}, true, std::pair{1280, 800}},
-        ParseCase{{"quorvel", "--snapshot", "out.png", "--snapshot-size", "x1280xx800x"}, true, std::pair{1280, 800}},
-        ParseCase{{"quorvel", "--snapshot", "out.png", "--snapshot-size", "1280xabcx800"}, true, std::pair{1280, 800}},
-        ParseCase{{"quorvel", "--snapshot", "out.png", "--snapshot-size", "1280x800x2"}, true, std::nullopt},
-        ParseCase{{"quorvel", "--snapshot", "out.png", "--snapshot-size", "wide"}, true, std::nullopt},
-        ParseCase{{"quorvel", "--snapshot", "out.png", "--snapshot-size"}, true, std::nullopt},
-        ParseCase{{"quorvel", "--snapshot", "out.png", "--snapshot-size", "infx800"}, true, std::nullopt},
-        ParseCase{{"quorvel", "--snapshot", "out.png", "--snapshot-size", "nanxnan"}, true, std::nullopt},
-        ParseCase{{"quorvel", "--snapshot", "out.png", "--snapshot-size", "0x800"}, true, std::nullopt},
-        ParseCase{{"quorvel", "--snapshot", "out.png", "--snapshot-size", "-1280x800"}, true, std::nullopt},
-        ParseCase{{"quorvel", "--snapshot", "out.png", "--snapshot-size", "1e300x800"}, true, std::nullopt}));
+        ParseCase{"NoOption", {"quorvel"}, false, std::nullopt},
+        ParseCase{"SnapshotIsLast", {"quorvel", "--snapshot"}, false, std::nullopt},
+        ParseCase{"NoSize", {"quorvel", "--snapshot", "out.png"}, true, std::nullopt},
+        ParseCase{"UpperCaseX", {"quorvel", "--snapshot", "out.png", "--snapshot-size", "1280X800"}, true, std::pair{1280, 800}},
+        ParseCase{"SizeBeforeSnapshot", {"quorvel", "--snapshot-size", "1280x800", "--snapshot", "out.png"}, true, std::pair{1280, 800}},
+        ParseCase{"EmptyPiecesDropped", {"quorvel", "--snapshot", "out.png", "--snapshot-size", "x1280xx800x"}, true, std::pair{1280, 800}},
+        ParseCase{"NonNumbersDropped", {"quorvel", "--snapshot", "out.png", "--snapshot-size", "1280xabcx800"}, true, std::pair{1280, 800}},
+        ParseCase{"ThreeNumbers", {"quorvel", "--snapshot", "out.png", "--snapshot-size", "1280x800x2"}, true, std::nullopt},
+        ParseCase{"NoNumbers", {"quorvel", "--snapshot", "out.png", "--snapshot-size", "wide"}, true, std::nullopt},
+        ParseCase{"SizeIsLast", {"quorvel", "--snapshot", "out.png", "--snapshot-size"}, true, std::nullopt},
+        ParseCase{"Infinite", {"quorvel", "--snapshot", "out.png", "--snapshot-size", "infx800"}, true, std::nullopt},
+        ParseCase{"NotANumber", {"quorvel", "--snapshot", "out.png", "--snapshot-size", "nanxnan"}, true, std::nullopt},
+        ParseCase{"Zero", {"quorvel", "--snapshot", "out.png", "--snapshot-size", "0x800"}, true, std::nullopt},
+        ParseCase{"Negative", {"quorvel", "--snapshot", "out.png", "--snapshot-size", "-1280x800"}, true, std::nullopt},
+        ParseCase{"Huge", {"quorvel", "--snapshot", "out.png", "--snapshot-size", "1e300x800"}, true, std::nullopt}),
+    [](const ::testing::TestParamInfo<ParseCase>& info) { return info.param.name; });
 
 TEST(WindowSnapshot, FirstSnapshotArgumentWinsAndArgumentZeroCounts) {
     auto r = WindowSnapshot::parse({"--snapshot", "out.png", "--snapshot", "other.png"});

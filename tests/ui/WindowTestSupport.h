@@ -84,11 +84,14 @@ struct WindowRig {
     bool waitIdle() {
         return poster.pumpUntil([this] { return !model->isRunInFlight(); });
     }
+    // The preset's threads change `running` without posting, so this polls.
     bool waitRunning(int items) {
-        return poster.pumpUntil([this, items] {
+        auto running = [this, items] {
             std::lock_guard lock(script->mutex);
             return script->running == items && model->isProcessing();
-        });
+        };
+        for (int i = 0; i < 1000 && !running(); ++i) poster.pumpFor(10);
+        return running();
     }
     void show() {
         window->show();

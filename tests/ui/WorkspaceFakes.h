@@ -7,6 +7,7 @@
 #include <functional>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <set>
 #include <string>
 #include <thread>
@@ -98,6 +99,7 @@ struct Script {
     std::vector<std::string> patterns;        // naming pattern of each call
     std::set<std::string> failNames;          // fail these items
     bool holdItems = false;                   // block until released
+    std::optional<double> reportProgress;     // reported before holding
     int running = 0;
     int maxRunning = 0;
 
@@ -126,6 +128,7 @@ public:
         ++script_->running;
         script_->maxRunning = std::max(script_->maxRunning, script_->running);
         script_->changed.notify_all();
+        if (script_->reportProgress) context.onProgressUpdate(*script_->reportProgress, std::nullopt);
         script_->changed.wait(lock, [this] { return !script_->holdItems; });
         --script_->running;
         if (script_->failNames.count(item.sourceURL.filename().string())) throw core::Error("scripted failure");

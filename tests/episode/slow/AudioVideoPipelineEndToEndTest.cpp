@@ -183,6 +183,8 @@ TEST_F(PipelineEndToEnd, WholePackage) {
     EXPECT_EQ(mediaprobe::tag(t, "artist"), "Ada Plank");
     EXPECT_EQ(mediaprobe::tag(t, "album"), "Workshop Talk");
     EXPECT_EQ(mediaprobe::tag(t, "track"), "12");
+    EXPECT_EQ(mediaprobe::tag(t, "comment"), "Frames, planks and paint.");
+    EXPECT_EQ(mediaprobe::tag(t, "date"), "2026");
     EXPECT_NE(mediaprobe::streamOf(mp3Info, "video"), nullptr); // the cover
     const auto chapters = nlohmann::json::parse(core::readFile(out / "ep_Chapters.json"))["chapters"];
     ASSERT_GE(chapters.size(), 2u);
