@@ -25,6 +25,11 @@ void setTextColour(QWidget* widget, const QColor& colour) {
     widget->setForegroundRole(QPalette::WindowText);
 }
 
+void setPlainInformativeText(QMessageBox& box, const std::string& text) {
+    box.setInformativeText(QString::fromStdString(text));
+    for (QLabel* label : box.findChildren<QLabel*>()) label->setTextFormat(Qt::PlainText);
+}
+
 QString literalCaption(const QString& text) {
     QString out = text;
     out.replace(QLatin1Char('&'), QLatin1String("&&"));

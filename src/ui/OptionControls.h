@@ -7,6 +7,7 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QStringList>
 #include <QToolButton>
@@ -21,6 +22,10 @@ void makeSmall(QWidget* control);
 // Draws a label's text in `colour`, whatever the background it sits on
 // (inside a list the inherited role would be Text, not WindowText).
 void setTextColour(QWidget* widget, const QColor& colour);
+// Sets a message box's informative text as plain text: feed texts (release
+// notes, versions) come from the network, and the box's label would otherwise
+// guess rich text from the content.
+void setPlainInformativeText(QMessageBox& box, const std::string& text);
 // A fixed caption for a button or menu item: "&" shows as "&", never as a mnemonic.
 QString literalCaption(const QString& text);
 

@@ -213,20 +213,23 @@ std::set<core::Uuid> QueueList::removalFor(int row) const {
     return {id};
 }
 
+std::unique_ptr<QMenu> QueueList::contextMenuFor(int row) {
+    if (row < 0 || row >= static_cast<int>(workspace_.queueItems().size())) return nullptr;
+    auto menu = std::make_unique<QMenu>(this);
+    // The actions work on a copy of the item and the ids chosen now, so a
+    // queue that changes while the menu is open does not shift them.
+    batch::BatchItem copy = workspace_.queueItems()[static_cast<size_t>(row)];
+    menu->addAction(texts::kShowInFileManager, this, [this, copy] { workspace_.reveal(copy); });
+    QAction* remove = menu->addAction(QStringLiteral("Remove from Queue"), this,
+                                      [this, ids = removalFor(row)] { workspace_.remove(ids); });
+    remove->setEnabled(!workspace_.isProcessing());
+    return menu;
+}
+
 void QueueList::showContextMenu(const QPoint& pos) {
     QListWidgetItem* item = list_->itemAt(pos);
     if (!item) return;
-    int row = list_->row(item);
-    if (row < 0 || row >= static_cast<int>(workspace_.queueItems().size())) return;
-    batch::BatchItem copy = workspace_.queueItems()[static_cast<size_t>(row)];
-    QMenu menu(this);
-    QAction* show = menu.addAction(texts::kShowInFileManager);
-    QAction* remove = menu.addAction(QStringLiteral("Remove from Queue"));
-    remove->setEnabled(!workspace_.isProcessing());
-    std::set<core::Uuid> ids = removalFor(row);
-    QAction* chosen = menu.exec(list_->viewport()->mapToGlobal(pos));
-    if (chosen == show) workspace_.reveal(copy);
-    if (chosen == remove) workspace_.remove(ids);
+    if (auto menu = contextMenuFor(list_->row(item))) menu->exec(list_->viewport()->mapToGlobal(pos));
 }
 
 } // namespace ui

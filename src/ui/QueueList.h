@@ -1,9 +1,11 @@
 #pragma once
 
+#include <memory>
 #include <vector>
 
 #include <QLabel>
 #include <QListWidget>
+#include <QMenu>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QWidget>
@@ -34,6 +36,8 @@ public:
     QLabel* messageLabel(int row) const;
     // What the row's context menu "Remove from Queue" removes.
     std::set<core::Uuid> removalFor(int row) const;
+    // The row's context menu: "Show in File Manager", "Remove from Queue".
+    std::unique_ptr<QMenu> contextMenuFor(int row);
     static QString countText(std::size_t count, const std::string& noun);
 
 private:

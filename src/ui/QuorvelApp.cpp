@@ -2,6 +2,7 @@
 
 #include <QDesktopServices>
 #include <QFileDialog>
+#include <QLabel>
 #include <QMessageBox>
 #include <QSettings>
 #include <QUrl>
@@ -10,6 +11,7 @@
 #include "episode/Transcriber.h"
 #include "presets/Vertical.h"
 #include "ui/MainWindow.h"
+#include "ui/OptionControls.h"
 #include "ui/QtPorts.h"
 #include "ui/QuorvelOptionsPanel.h"
 #include "ui/WindowSnapshot.h"
@@ -47,14 +49,14 @@ AlertPorts qtAlerts(QWidget* parent) {
         QMessageBox box(parent);
         box.setTextFormat(Qt::PlainText);
         box.setText(QString::fromStdString(message));
-        box.setInformativeText(QString::fromStdString(informative));
+        setPlainInformativeText(box, informative);
         box.exec();
     };
     a.offerDownload = [parent](const std::string& message, const std::string& informative) {
         QMessageBox box(parent);
         box.setTextFormat(Qt::PlainText);
         box.setText(QString::fromStdString(message));
-        box.setInformativeText(QString::fromStdString(informative));
+        setPlainInformativeText(box, informative);
         QPushButton* download = box.addButton(QStringLiteral("Download"), QMessageBox::AcceptRole);
         box.addButton(QStringLiteral("Later"), QMessageBox::RejectRole);
         box.setDefaultButton(download);

@@ -61,6 +61,28 @@ TEST(MainWindow, DropWithNothingUsableIsStillAccepted) {
     EXPECT_TRUE(rig.model->queueItems().empty());
 }
 
+TEST(MainWindow, DropZoneIsTargetedWhileAFileDragHovers) {
+    WindowRig rig;
+    auto* zone = rig.window->dropZone();
+    QMimeData mime;
+    mime.setUrls({local(rig.file("a.wav"))});
+    QDragEnterEvent enter(QPoint(20, 20), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(zone, &enter);
+    EXPECT_TRUE(enter.isAccepted());
+    EXPECT_TRUE(zone->isTargeted());
+    QDragLeaveEvent leave;
+    QCoreApplication::sendEvent(zone, &leave);
+    EXPECT_FALSE(zone->isTargeted());
+    EXPECT_TRUE(rig.workspace->ingested.empty());
+
+    QMimeData text;
+    text.setText(QStringLiteral("just words"));
+    QDragEnterEvent words(QPoint(20, 20), Qt::CopyAction, &text, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(zone, &words);
+    EXPECT_FALSE(words.isAccepted());
+    EXPECT_FALSE(zone->isTargeted());
+}
+
 TEST(MainWindow, DropZoneShrinksWhileTheQueueHoldsItems) {
     WindowRig rig;
     EXPECT_EQ(rig.window->dropZone()->height(), 150);
@@ -148,6 +170,19 @@ TEST(MainWindow, RowsShowNameStatusAndMessageInTheirColours) {
     EXPECT_EQ(shownColour(q->messageLabel(0)), QColor(Qt::red));
 }
 
+TEST(MainWindow, RemoveFromQueueIsDisabledDuringARun) {
+    WindowRig rig;
+    rig.add({"a.wav", "b.wav"});
+    rig.script->holdItems = true;
+    rig.workspace->start();
+    ASSERT_TRUE(rig.waitRunning(2));
+    auto menu = rig.window->queue()->contextMenuFor(0);
+    ASSERT_TRUE(menu);
+    EXPECT_FALSE(menu->actions()[1]->isEnabled());
+    EXPECT_TRUE(menu->actions()[0]->isEnabled());
+    EXPECT_FALSE(rig.window->queue()->contextMenuFor(2));
+}
+
 TEST(MainWindow, OnlyFailedItemsEnableRunButNotClearFinished) {
     WindowRig rig;
     rig.script->failNames = {"bad.wav"};
@@ -185,7 +220,10 @@ TEST(MainWindow, RightClickOnAnUnselectedRowLeavesTheSelectionAlone) {
     EXPECT_EQ(q->removalFor(0), both);
     const std::set<core::Uuid> third{items[2].id};
     EXPECT_EQ(q->removalFor(2), third);
-    rig.model->remove(q->removalFor(2));
+    auto menu = q->contextMenuFor(2);
+    ASSERT_TRUE(menu);
+    EXPECT_EQ(itemTexts(menu.get()), QStringList({"Show in File Manager", "Remove from Queue"}));
+    menu->actions()[1]->trigger();
     EXPECT_EQ(rig.model->queueItems().size(), 2u);
     EXPECT_EQ(rig.model->selection(), both);
     EXPECT_TRUE(q->list()->item(0)->isSelected());
@@ -283,4 +321,20 @@ TEST(MainWindow, NamingFieldWritesThePatternWithEveryKeystroke) {
     EXPECT_EQ(rig.model->namingPattern(), "{ep}");
     rig.model->setNamingPattern("{show}_x");
     EXPECT_EQ(naming->field()->text(), "{show}_x");
+}
+
+TEST(MainWindow, LongNamesAreElidedAndRowsFollowTheListWidth) {
+    WindowRig rig;
+    rig.add({std::string(150, 'n') + ".wav"});
+    rig.show();
+    rig.window->resize(860, 600);
+    QApplication::processEvents();
+    auto* list = rig.window->queue()->list();
+    QWidget* row = list->itemWidget(list->item(0));
+    EXPECT_LE(row->width(), list->viewport()->width());
+    auto* name = row->findChild<ui::ElidedLabel*>(QStringLiteral("name"));
+    EXPECT_TRUE(name->text().contains(QStringLiteral("…")));
+    EXPECT_TRUE(name->text().endsWith(QStringLiteral(".wav")));
+    QLabel* status = rig.window->queue()->statusLabel(0);
+    EXPECT_LE(status->geometry().right(), row->width());
 }

@@ -2,6 +2,8 @@
 
 #include <QTest>
 
+#include <QMessageBox>
+
 #include <gtest/gtest.h>
 
 #include "support/TestSupport.h"
@@ -72,4 +74,17 @@ TEST(OptionControls, NamingSectionWithEmptyTokensStillSaysAvailable) {
     EXPECT_EQ(edits, (std::vector<std::string>{"a", "ab"}));
     section.setPattern("{name}");
     EXPECT_EQ(edits.size(), 2u); // showing the model's value is not an edit
+}
+
+TEST(PlainText, MessageBoxInformativeTextIsNeverRichText) {
+    QMessageBox box;
+    ui::setPlainInformativeText(box, "<b>2.0</b> & <a href=\"x\">notes</a>");
+    bool found = false;
+    for (QLabel* label : box.findChildren<QLabel*>()) {
+        if (label->text().contains(QStringLiteral("<b>2.0</b>"))) {
+            found = true;
+            EXPECT_EQ(label->textFormat(), Qt::PlainText);
+        }
+    }
+    EXPECT_TRUE(found);
 }
