@@ -22,6 +22,7 @@ set_target_properties(PkgConfig::POCKETSPHINX PROPERTIES
   INTERFACE_INCLUDE_DIRECTORIES "${POCKETSPHINX_INCLUDE_DIR};${SPHINXBASE_INCLUDE_DIR};${SPHINXBASE_INCLUDE_DIR}/sphinxbase"
   INTERFACE_LINK_LIBRARIES "${POCKETSPHINX_LIBRARY};${SPHINXBASE_LIBRARY};m")
 pkg_check_modules(CAIRO REQUIRED IMPORTED_TARGET cairo pangocairo)
+pkg_check_modules(TAGLIB REQUIRED IMPORTED_TARGET taglib)
 
 if(QUORVEL_BUILD_TESTS)
   find_package(GTest REQUIRED)
@@ -42,5 +43,8 @@ endif()
 if(EXISTS ${PROJECT_SOURCE_DIR}/src/image/CMakeLists.txt)
   find_package(OpenCV REQUIRED COMPONENTS core imgproc imgcodecs photo)
   pkg_check_modules(IMAGELIBS REQUIRED IMPORTED_TARGET
-    libturbojpeg libpng libheif libraw lcms2 exiv2)
+    libturbojpeg libpng libheif libraw lcms2 exiv2 libtiff-4 OpenEXR stb)
+  # libvips only resamples; it comes in separately so its GLib headers stay
+  # out of every other target.
+  pkg_check_modules(VIPS REQUIRED IMPORTED_TARGET vips)
 endif()

@@ -1,0 +1,23 @@
+#pragma once
+
+#include <opencv2/core.hpp>
+
+namespace image {
+
+// How the alpha band relates to the colour bands while resampling.
+enum class AlphaHandling {
+    // Colour with alpha: resampled premultiplied, returned straight, so
+    // transparent pixels don't bleed their colour into their neighbours.
+    premultiplied,
+    // Every band on its own (texture maps, where alpha is data).
+    independent,
+};
+
+// The one resampler of the program: Lanczos-3 (antialiased when shrinking),
+// exact output size, edges clamped. Works on 1 to 4 bands of 8-bit,
+// 16-bit or float samples and returns the same type. Thread-safe. A 0-sized
+// target or source gives an empty matrix.
+cv::Mat resample(const cv::Mat& source, int width, int height,
+                 AlphaHandling alpha = AlphaHandling::premultiplied);
+
+} // namespace image
