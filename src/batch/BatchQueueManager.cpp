@@ -67,9 +67,15 @@ struct Run {
     std::chrono::steady_clock::time_point startTime;
     bool cancellationLogged = false;
     std::promise<ExecutionReport> promise;
+    std::shared_ptr<const std::vector<fs::path>> sourcePaths;
 
     Run(ProcessingJob job, std::shared_ptr<const BatchPreset> preset)
-        : job(std::move(job)), preset(std::move(preset)) {}
+        : job(std::move(job)), preset(std::move(preset)) {
+        auto paths = std::make_shared<std::vector<fs::path>>();
+        paths->reserve(this->job.items.size());
+        for (const auto& item : this->job.items) paths->push_back(item.sourceURL);
+        sourcePaths = std::move(paths);
+    }
 };
 
 struct BatchQueueManager::Core {
@@ -130,6 +136,7 @@ ProcessingContext BatchQueueManager::Core::makeContext(const std::shared_ptr<Run
     context.configuration = run->job.configuration;
     context.itemIndex = static_cast<int>(index) + 1;
     context.totalItems = run->job.totalItems();
+    context.jobSourcePaths = run->sourcePaths;
     context.onProgressUpdate = [weak, jobID, itemID](double fraction, std::optional<std::string>) {
         auto strong = weak.lock();
         if (!strong) return;

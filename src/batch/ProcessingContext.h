@@ -1,8 +1,11 @@
 #pragma once
 
+#include <filesystem>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "batch/BatchConfiguration.h"
 #include "core/Uuid.h"
@@ -19,6 +22,9 @@ struct ProcessingContext {
     BatchConfiguration configuration;
     int itemIndex = 0;  // position in the job, counted from 1
     int totalItems = 0;
+    // The source file of every item of the job, in job order (shared, never
+    // changed). Empty for a context made by hand, outside a queue.
+    std::shared_ptr<const std::vector<std::filesystem::path>> jobSourcePaths;
     ProgressCallback onProgressUpdate;
     LogCallback log;
 };

@@ -129,6 +129,26 @@ TEST_F(QueueManager, BoundOneRunsStrictlyInListOrder) {
     }
 }
 
+TEST_F(QueueManager, EveryItemSeesTheJobsSourcesInJobOrder) {
+    ProcessingJob job = makeJob(6, 3);
+    std::mutex m;
+    std::vector<std::vector<fs::path>> seen;
+    auto preset = std::make_shared<FunctionPreset>([&](const BatchItem& item, const ProcessingContext& ctx) {
+        std::lock_guard lock(m);
+        EXPECT_TRUE(ctx.jobSourcePaths);
+        if (ctx.jobSourcePaths) {
+            seen.push_back(*ctx.jobSourcePaths);
+            EXPECT_EQ(ctx.jobSourcePaths->at(ctx.itemIndex - 1), item.sourceURL);
+        }
+        return std::vector<fs::path>{};
+    });
+    run(job, preset);
+    ASSERT_EQ(seen.size(), 6u);
+    std::vector<fs::path> expected;
+    for (const auto& item : job.items) expected.push_back(item.sourceURL);
+    for (const auto& list : seen) EXPECT_EQ(list, expected);
+}
+
 TEST_F(QueueManager, BoundAboveTheCountStartsEveryItemAtOnce) {
     ProcessingJob job = makeJob(4, 16);
     std::mutex m;
