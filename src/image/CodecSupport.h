@@ -1,0 +1,58 @@
+#pragma once
+
+// Pieces the image codecs and the pipeline share; not part of the module's
+// interface.
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "image/Image.h"
+#include "image/ImageCodecs.h"
+
+namespace image::detail {
+
+using Bytes = std::span<const std::uint8_t>;
+
+enum class FileKind { jpeg, png, tiff, dngOrTiffRaw, exr, bmp, webp, heif, cameraRaw, psd, gif, unknown };
+
+// What the first bytes say the file is.
+FileKind sniff(Bytes bytes);
+
+// The stored size from the header alone; nothing when the header can't be
+// read.
+std::optional<PixelSize> headerPixelSize(Bytes bytes, FileKind kind);
+
+// Exiv2 is set up once per process (XMP toolkit, quiet log).
+void startExiv2();
+
+// EXIF/IPTC/XMP/ICC as Exiv2 reads them from an encoded file in memory.
+// Nothing when Exiv2 doesn't know the format or the data is broken.
+std::optional<ImageMetadata> readExiv2Metadata(Bytes bytes);
+
+// The EXIF orientation (1 to 8) the metadata gives, EXIF before XMP;
+// 1 when there is none or it is out of range.
+int orientationOf(const ImageMetadata& metadata);
+
+// Turns/mirrors pixels stored with `orientation` so they are upright.
+cv::Mat applyOrientation(const cv::Mat& pixels, int orientation);
+
+// Marks metadata as describing upright pixels (orientation 1 where given).
+void setUpright(ImageMetadata& metadata);
+
+// Converts RGBA pixels from the given ICC profile to sRGB in place. Leaves
+// them as they are when the profile can't be used (not RGB, broken) or is
+// already sRGB. Returns whether the pixels are now sRGB.
+bool convertToSRGB(cv::Mat& rgba, const std::vector<std::uint8_t>& icc);
+
+// Any 1-4 channel OpenCV matrix (BGR order, OpenCV's way) as RGBA at
+// 8U, 16U or 32F.
+cv::Mat toRGBA(const cv::Mat& decoded);
+
+// Serialises EXIF/IPTC/XMP/ICC into an encoded image in memory (JPEG, PNG,
+// TIFF) with Exiv2. Returns the new bytes; throws Exiv2 errors.
+std::vector<std::uint8_t> embedMetadata(const std::vector<std::uint8_t>& encoded, const ImageMetadata& metadata);
+
+} // namespace image::detail

@@ -1,0 +1,38 @@
+#pragma once
+
+// Fixture pictures for the image core's tests, made with the libraries.
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include <opencv2/core.hpp>
+
+namespace coretest {
+
+namespace fs = std::filesystem;
+
+// A w x h RGBA picture, blue with a red block in the top-left corner.
+cv::Mat markedPicture(int width, int height);
+
+// Where the red block is in an RGBA picture: 0 top-left, 1 top-right,
+// 2 bottom-right, 3 bottom-left; -1 when no corner is red.
+int redCorner(const cv::Mat& rgba);
+
+// Writes RGBA as a JPEG (quality 95) through OpenCV.
+void writeJpeg(const fs::path& path, const cv::Mat& rgba);
+
+// A HEIC of the marked picture stored turned, with libheif's image
+// orientation and an EXIF orientation of the same value.
+void writeTurnedHeic(const fs::path& path, int width, int height, int orientation);
+
+// A minimal 16-bit CFA DNG written with libtiff, with the given orientation.
+void writeCfaDng(const fs::path& path, int width, int height, int orientation);
+
+std::vector<std::uint8_t> fileBytes(const fs::path& path);
+
+// exiftool's value of one tag (-n, numeric), trimmed; empty when absent.
+std::string exifTag(const fs::path& path, const std::string& tag);
+
+} // namespace coretest

@@ -1,0 +1,123 @@
+#include <gtest/gtest.h>
+
+#include <fmt/format.h>
+
+#include <thread>
+#include <tuple>
+#include <vector>
+
+#include <opencv2/imgproc.hpp>
+
+#include "CoreImageFixtures.h"
+#include "image/CoreImagePipeline.h"
+#include "image/Resampler.h"
+#include "support/TestSupport.h"
+
+using image::AlphaHandling;
+using image::CoreImagePipeline;
+
+TEST(ScaledToFit, ShrinksToTheLongerSideOnly) {
+    const auto& p = CoreImagePipeline::shared();
+    const image::Image big{cv::Mat(3000, 4000, CV_8UC4, cv::Scalar::all(255)), {}};
+    const auto fitted = p.scaledToFit(big, 2048);
+    EXPECT_EQ(fitted.width(), 2048);
+    EXPECT_EQ(fitted.height(), 1536);
+    // A white picture stays white to its very edges.
+    double lowest = 0;
+    cv::minMaxLoc(fitted.pixels.reshape(1), &lowest);
+    EXPECT_EQ(lowest, 255.0);
+
+    const image::Image wide{cv::Mat(1000, 2048, CV_8UC4, cv::Scalar(1, 2, 3, 255)), {}};
+    const auto same = p.scaledToFit(wide, 2048);
+    EXPECT_EQ(same.width(), 2048);
+    EXPECT_EQ(same.height(), 1000);
+    EXPECT_EQ(cv::norm(same.pixels, wide.pixels, cv::NORM_INF), 0.0);
+}
+
+TEST(ScaledToFit, FineStripesAverageOutWithoutMoire) {
+    // 3-pixel period: one bright column in three, mean 85.
+    cv::Mat stripes(4000, 6000, CV_8UC4, cv::Scalar(0, 0, 0, 255));
+    for (int x = 0; x < stripes.cols; x += 3) stripes.col(x).setTo(cv::Scalar(255, 255, 255, 255));
+    const auto fitted = CoreImagePipeline::shared().scaledToFit({stripes, {}}, 2048);
+    ASSERT_EQ(fitted.width(), 2048);
+    ASSERT_EQ(fitted.height(), 1365);
+    cv::Mat red;
+    cv::extractChannel(fitted.pixels, red, 0);
+    cv::Scalar mean, deviation;
+    cv::meanStdDev(red, mean, deviation);
+    EXPECT_NEAR(mean[0], 85.0, 1.0);
+    EXPECT_LT(deviation[0], 3.0);
+}
+
+// Exact output sizes for every band count and sample type, up and down.
+class ResampleShapes : public ::testing::TestWithParam<std::tuple<int, int, cv::Size>> {};
+
+TEST_P(ResampleShapes, ExactSizeSameType) {
+    const auto [depth, bands, target] = GetParam();
+    cv::Mat source(97, 131, CV_MAKETYPE(depth, bands));
+    const double top = depth == CV_8U ? 255 : depth == CV_16U ? 65535 : 1.0;
+    source.setTo(cv::Scalar::all(top * 0.5));
+    const cv::Mat out = image::resample(source, target.width, target.height);
+    EXPECT_EQ(out.cols, target.width);
+    EXPECT_EQ(out.rows, target.height);
+    EXPECT_EQ(out.type(), source.type());
+    // A flat picture stays flat (within rounding).
+    double lo = 0, hi = 0;
+    cv::minMaxLoc(out.reshape(1), &lo, &hi);
+    EXPECT_NEAR(lo, top * 0.5, top * 0.01);
+    EXPECT_NEAR(hi, top * 0.5, top * 0.01);
+}
+
+INSTANTIATE_TEST_SUITE_P(Shapes, ResampleShapes,
+                         ::testing::Combine(::testing::Values(CV_8U, CV_16U, CV_32F), ::testing::Values(1, 2, 3, 4),
+                                            ::testing::Values(cv::Size(33, 17), cv::Size(300, 211), cv::Size(1, 1))));
+
+TEST(Resample, PremultipliedKeepsTransparentColourOut) {
+    // Left: invisible red; right: opaque green.
+    cv::Mat rgba(64, 64, CV_8UC4, cv::Scalar(255, 0, 0, 0));
+    rgba(cv::Rect(32, 0, 32, 64)).setTo(cv::Scalar(0, 255, 0, 255));
+    const cv::Mat out = image::resample(rgba, 16, 16, AlphaHandling::premultiplied);
+    for (int x = 0; x < 16; ++x) {
+        const cv::Vec4b p = out.at<cv::Vec4b>(8, x);
+        if (p[3] > 8) {
+            EXPECT_LE(p[0], 2) << "column " << x;
+        }
+    }
+    const cv::Mat bled = image::resample(rgba, 16, 16, AlphaHandling::independent);
+    EXPECT_GT(bled.at<cv::Vec4b>(8, 8)[0], 8); // the contrast: colour bleeds when bands are independent
+}
+
+TEST(Resample, EmptyInOrOutGivesEmpty) {
+    EXPECT_TRUE(image::resample(cv::Mat(), 10, 10).empty());
+    EXPECT_TRUE(image::resample(cv::Mat(10, 10, CV_8UC4), 0, 10).empty());
+}
+
+// Every worker uses the shared pipeline at once: load, fit, encode, write.
+TEST(CoreImagePipelineThreads, EightWorkersShareThePipeline) {
+    testsupport::TempDir dir;
+    const auto source = dir / "photo.jpg";
+    coretest::writeJpeg(source, coretest::markedPicture(640, 480));
+    std::vector<std::thread> workers;
+    std::vector<int> ok(8, 0);
+    for (int i = 0; i < 8; ++i) {
+        workers.emplace_back([&, i] {
+            const auto& p = CoreImagePipeline::shared();
+            for (int round = 0; round < 3; ++round) {
+                auto loaded = p.loadImage(source);
+                if (!loaded) return;
+                const auto small = p.scaledToFit(*loaded, 200 + 10 * i);
+                const auto bytes = p.jpegData(small, 0.8);
+                if (!bytes) return;
+                p.write(small, dir / ("out" + fmt::format("{}", i) + (round % 2 ? ".png" : ".jpg")), 0.8);
+            }
+            ok[static_cast<std::size_t>(i)] = 1;
+        });
+    }
+    for (auto& w : workers) w.join();
+    for (int i = 0; i < 8; ++i) {
+        EXPECT_EQ(ok[static_cast<std::size_t>(i)], 1) << i;
+        const auto back = CoreImagePipeline::shared().loadImage(dir / ("out" + fmt::format("{}", i) + ".png"));
+        ASSERT_TRUE(back);
+        EXPECT_EQ(back->width(), 200 + 10 * i);
+    }
+}
