@@ -23,6 +23,7 @@ set_target_properties(PkgConfig::POCKETSPHINX PROPERTIES
   INTERFACE_LINK_LIBRARIES "${POCKETSPHINX_LIBRARY};${SPHINXBASE_LIBRARY};m")
 pkg_check_modules(CAIRO REQUIRED IMPORTED_TARGET cairo pangocairo)
 pkg_check_modules(TAGLIB REQUIRED IMPORTED_TARGET taglib)
+pkg_check_modules(HEIF REQUIRED IMPORTED_TARGET libheif)
 
 if(QUORVEL_BUILD_TESTS)
   find_package(GTest REQUIRED)

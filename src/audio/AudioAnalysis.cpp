@@ -5,6 +5,7 @@
 #include <numbers>
 
 #include "audio/BlockPipeline.h"
+#include "audio/CleanupFilters.h"
 #include "audio/LoudnessMeter.h"
 #include "audio/PCMStream.h"
 #include "core/Numbers.h"
@@ -16,6 +17,7 @@ namespace {
 constexpr double kHumWindowSeconds = 60;
 constexpr double kHumSideHz = 7;
 constexpr double kHumMinScore = 6;
+constexpr double kSettleSeconds = 1;
 
 // Power at one frequency over samples[begin, begin + n), Goertzel recurrence.
 double goertzelPower(std::span<const float> samples, std::size_t begin, std::size_t n, double frequency,
@@ -51,6 +53,114 @@ double humScore(std::span<const float> samples, std::size_t n, double mains, dou
     }
     return windows > 0 ? total / windows : 0;
 }
+
+// Block levels after the clean-up filters. With hum detection the filters
+// are only known once the first 60 s have been heard, so until then the
+// frames wait; they go through the chain once the hum is decided.
+class FilteredLevels {
+public:
+    FilteredLevels(double sampleRate, int channels, const CleanupOptions& cleanup, std::int64_t blockFrames)
+        : sampleRate_(sampleRate), channels_(std::max(1, channels)), rumble_(cleanup.rumbleFilter),
+          blockFrames_(blockFrames), humMode_(cleanup.humRemoval)
+    {
+        // Hum detection hears the first 60 s; otherwise the first second
+        // waits too, to settle the filters (below).
+        const double wait = humMode_ == HumMode::autoDetect ? kHumWindowSeconds : kSettleSeconds;
+        humWindow_ = static_cast<std::size_t>(std::max<std::int64_t>(1, core::toInt64(sampleRate * wait).value_or(1)));
+    }
+
+    void process(const float* samples, std::size_t frames)
+    {
+        if (!decided_) {
+            const auto width = static_cast<std::size_t>(channels_);
+            pending_.insert(pending_.end(), samples, samples + frames * width);
+            for (std::size_t f = 0; f < frames && mono_.size() < humWindow_; ++f) {
+                double sum = 0;
+                for (std::size_t c = 0; c < width; ++c) sum += samples[f * width + c];
+                mono_.push_back(static_cast<float>(sum / channels_));
+            }
+            if (mono_.size() >= humWindow_) release();
+            return;
+        }
+        measure(samples, frames);
+    }
+
+    // The levels, or nothing when no filter runs.
+    std::vector<double> finish()
+    {
+        if (!decided_) release();
+        if (chains_.empty()) return {};
+        return std::move(levels_);
+    }
+
+private:
+    void release()
+    {
+        switch (humMode_) {
+        case HumMode::autoDetect: decide(AudioAnalysis::detectHum(mono_, sampleRate_)); break;
+        case HumMode::hz50: decide(50.0); break;
+        case HumMode::hz60: decide(60.0); break;
+        case HumMode::off: decide(std::nullopt); break;
+        }
+        std::vector<float> waiting;
+        waiting.swap(pending_);
+        mono_ = {};
+        const std::size_t frames = waiting.size() / static_cast<std::size_t>(channels_);
+        // A notch with Q 35 takes about a second to settle on a steady hum.
+        // The chains first run over the opening second and forget its
+        // output, so the hum's ring-in does not make the leading room tone
+        // look like sound.
+        const auto settle = static_cast<std::size_t>(std::max<std::int64_t>(0, core::toInt64(sampleRate_ * kSettleSeconds).value_or(0)));
+        const auto width = static_cast<std::size_t>(channels_);
+        for (std::size_t f = 0; f < std::min(frames, settle) && !chains_.empty(); ++f)
+            for (std::size_t c = 0; c < width; ++c) {
+                double x = waiting[f * width + c];
+                for (Biquad& b : chains_[c]) x = b.process(x);
+            }
+        measure(waiting.data(), frames);
+    }
+
+    void decide(std::optional<double> hum)
+    {
+        decided_ = true;
+        const auto sections = cleanupSections(rumble_, hum, sampleRate_);
+        if (!sections.empty()) chains_.assign(static_cast<std::size_t>(channels_), sections);
+    }
+
+    void measure(const float* samples, std::size_t frames)
+    {
+        if (chains_.empty()) return;
+        const auto width = static_cast<std::size_t>(channels_);
+        for (std::size_t f = 0; f < frames; ++f) {
+            double plain = 0;
+            for (std::size_t c = 0; c < width; ++c) {
+                double x = samples[f * width + c];
+                for (Biquad& b : chains_[c]) x = b.process(x);
+                plain += x * x;
+            }
+            sum_ += plain / channels_;
+            if (++inBlock_ == blockFrames_) {
+                levels_.push_back(10 * std::log10(std::max(1e-12, sum_ / static_cast<double>(blockFrames_))));
+                sum_ = 0;
+                inBlock_ = 0;
+            }
+        }
+    }
+
+    double sampleRate_;
+    int channels_;
+    bool rumble_;
+    std::int64_t blockFrames_;
+    HumMode humMode_;
+    std::size_t humWindow_ = 0;
+    bool decided_ = false;
+    std::vector<float> pending_;
+    std::vector<float> mono_;
+    std::vector<std::vector<Biquad>> chains_;
+    std::vector<double> levels_;
+    double sum_ = 0;
+    std::int64_t inBlock_ = 0;
+};
 
 } // namespace
 
@@ -88,7 +198,11 @@ double AudioAnalysis::noiseFloor(std::span<const double> blockLevelsDB)
     return lowest;
 }
 
-AudioAnalysis AudioAnalysis::analyze(const std::filesystem::path& file, bool detectHum)
+namespace {
+
+// One read of the file; `filters` says which clean-up filters the filtered
+// block levels go through (none: no filtered levels).
+AudioAnalysis analyzeFile(const std::filesystem::path& file, bool detectHum, const CleanupOptions* filters)
 {
     const PCMStream::Format source = PCMStream::format(file);
     AudioAnalysis a;
@@ -114,11 +228,22 @@ AudioAnalysis AudioAnalysis::analyze(const std::filesystem::path& file, bool det
 
     // The meter works on its own thread on copies of the chunks, in order.
     BlockPipeline metering([&](AudioBlock& block) { meter.process(block.samples.data(), block.frames); });
+    // The filtered levels are measured on a thread of their own as well.
+    const bool filtering = filters && (filters->rumbleFilter || filters->humRemoval != HumMode::off);
+    FilteredLevels filtered(source.sampleRate, source.channels, filtering ? *filters : CleanupOptions::none(),
+                            blockFrames);
+    BlockPipeline filteredLevels([&](AudioBlock& block) { filtered.process(block.samples.data(), block.frames); });
     AudioBlock copy;
     PCMStream::read(file, source.sampleRate, source.channels, std::nullopt,
                     [&](std::span<const float> samples, std::size_t frames) {
                         copy.samples.assign(samples.begin(), samples.end());
                         copy.frames = frames;
+                        if (filtering) {
+                            AudioBlock second;
+                            second.samples.assign(samples.begin(), samples.end());
+                            second.frames = frames;
+                            filteredLevels.push(second);
+                        }
                         metering.push(copy);
                         for (std::size_t f = 0; f < frames; ++f) {
                             const float* frame = samples.data() + f * static_cast<std::size_t>(channels);
@@ -142,6 +267,11 @@ AudioAnalysis AudioAnalysis::analyze(const std::filesystem::path& file, bool det
                     });
 
     metering.finish();
+    filteredLevels.finish();
+    if (filtering) {
+        a.filteredBlockRMSdB = filtered.finish();
+        a.filteredBlockRMSdB.resize(std::min(a.filteredBlockRMSdB.size(), a.blockRMSdB.size()));
+    }
     a.integratedLUFS = meter.integratedLUFS();
     a.weightedEnergy = meter.subBlocks();
     a.weightedEnergy.resize(std::min(a.weightedEnergy.size(), a.blockRMSdB.size()));
@@ -149,9 +279,21 @@ AudioAnalysis AudioAnalysis::analyze(const std::filesystem::path& file, bool det
     a.samplePeak = 20 * std::log10(std::max(1e-9, peak));
     const double samples = std::max(1.0, static_cast<double>(a.frames) * channels);
     a.rmsDB = 10 * std::log10(std::max(1e-12, totalSquares / samples));
-    a.noiseFloorDB = noiseFloor(a.blockRMSdB);
+    a.noiseFloorDB = AudioAnalysis::noiseFloor(a.blockRMSdB);
     if (detectHum) a.humFrequency = AudioAnalysis::detectHum(mono, source.sampleRate);
     return a;
+}
+
+} // namespace
+
+AudioAnalysis AudioAnalysis::analyze(const std::filesystem::path& file, bool detectHum)
+{
+    return analyzeFile(file, detectHum, nullptr);
+}
+
+AudioAnalysis AudioAnalysis::analyze(const std::filesystem::path& file, const CleanupOptions& cleanup)
+{
+    return analyzeFile(file, cleanup.humRemoval == HumMode::autoDetect, &cleanup);
 }
 
 } // namespace audio

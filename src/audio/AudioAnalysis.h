@@ -6,6 +6,8 @@
 #include <span>
 #include <vector>
 
+#include "audio/CleanupOptions.h"
+
 namespace audio {
 
 // What one read of a source leaves for the clean-up plan and the gain
@@ -24,6 +26,11 @@ struct AudioAnalysis {
     double truePeak = -90;                // dBTP
     double samplePeak = -90;              // dBFS
     double rmsDB = -90;
+    // Per block, the same level measured after the clean-up filters (rumble
+    // high-pass, hum notches) when the options run any; empty otherwise.
+    // Cut and gate decisions are taken on these, so hum under a pause does
+    // not make it sound busy.
+    std::vector<double> filteredBlockRMSdB;
 
     bool operator==(const AudioAnalysis&) const = default;
 
@@ -35,6 +42,20 @@ struct AudioAnalysis {
     // for in the first 60 s only when `detectHum` is set. Reading errors pass
     // through.
     static AudioAnalysis analyze(const std::filesystem::path& file, bool detectHum);
+    // The same, with hum looked for when the options ask for detection and
+    // with `filteredBlockRMSdB` measured through the options' filters.
+    static AudioAnalysis analyze(const std::filesystem::path& file, const CleanupOptions& cleanup);
+
+    // The block levels decisions are taken on: the filtered ones when
+    // measured, else the plain ones; and their noise floor.
+    const std::vector<double>& decisionLevels() const
+    {
+        return filteredBlockRMSdB.empty() ? blockRMSdB : filteredBlockRMSdB;
+    }
+    double decisionNoiseFloorDB() const
+    {
+        return filteredBlockRMSdB.empty() ? noiseFloorDB : noiseFloor(filteredBlockRMSdB);
+    }
 
     // 50, 60 or nothing, from one second in every four of mono samples.
     static std::optional<double> detectHum(std::span<const float> samples, double sampleRate);

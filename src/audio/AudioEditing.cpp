@@ -69,21 +69,43 @@ void LoudnessNormalizer::concatenate(const std::vector<std::filesystem::path>& f
                                      const std::filesystem::path& destination, double sampleRate, int channels) const
 {
     WAVWriter writer(destination, sampleRate, channels, kBitDepth);
-    const double fade = static_cast<double>(fadeFrames(sampleRate, kJoinFadeSeconds));
+    const std::int64_t fade = fadeFrames(sampleRate, kJoinFadeSeconds);
     const auto width = static_cast<std::size_t>(std::max(0, channels));
-    std::vector<float> buffer;
+    std::vector<float> held; // the last `fade` frames read, not yet written
     for (const auto& file : files) {
-        const std::int64_t expected = framePosition(PCMStream::format(file).durationSeconds, sampleRate);
-        std::int64_t position = 0;
-        PCMStream::read(file, sampleRate, channels, std::nullopt, [&](std::span<const float> samples, std::size_t frames) {
-            buffer.assign(samples.begin(), samples.end());
-            for (std::size_t f = 0; f < frames; ++f, ++position) {
-                const double edge = static_cast<double>(std::min(position, std::max<std::int64_t>(0, expected - position)));
-                const auto factor = static_cast<float>(std::min(1.0, edge / fade));
-                for (std::size_t c = 0; c < width; ++c) buffer[f * width + c] *= factor;
+        // The fade-out ends at the last decoded frame, not at the stated
+        // duration (an MP3's header may promise more than it holds), so the
+        // newest `fade` frames are held back until the next chunk or the end.
+        held.clear();
+        std::int64_t position = 0; // frames read from this file
+        auto fadeIn = [&](std::span<float> frames, std::int64_t first) {
+            for (std::size_t f = 0; f * width < frames.size(); ++f) {
+                const std::int64_t p = first + static_cast<std::int64_t>(f);
+                if (p >= fade) break;
+                const auto factor = static_cast<float>(static_cast<double>(p) / static_cast<double>(fade));
+                for (std::size_t c = 0; c < width; ++c) frames[f * width + c] *= factor;
             }
-            writer.write(buffer, frames);
+        };
+        PCMStream::read(file, sampleRate, channels, std::nullopt, [&](std::span<const float> samples, std::size_t frames) {
+            const std::size_t heldBefore = held.size();
+            held.insert(held.end(), samples.begin(), samples.end());
+            fadeIn(std::span<float>(held).subspan(heldBefore), position);
+            position += static_cast<std::int64_t>(frames);
+            const std::size_t keep = static_cast<std::size_t>(fade) * width;
+            if (held.size() > keep) {
+                const std::size_t ready = held.size() - keep;
+                writer.write(std::span<const float>(held.data(), ready), ready / std::max<std::size_t>(1, width));
+                held.erase(held.begin(), held.begin() + static_cast<std::ptrdiff_t>(ready));
+            }
         });
+        // The tail: frame p of T decoded frames gets min(1, (T − p) / fade).
+        const std::size_t tailFrames = width > 0 ? held.size() / width : 0;
+        for (std::size_t f = 0; f < tailFrames; ++f) {
+            const auto fromEnd = static_cast<double>(tailFrames - f);
+            const auto factor = static_cast<float>(std::min(1.0, fromEnd / static_cast<double>(fade)));
+            for (std::size_t c = 0; c < width; ++c) held[f * width + c] *= factor;
+        }
+        writer.write(held, tailFrames);
     }
     writer.close();
 }

@@ -30,12 +30,12 @@ std::optional<double> CleanupPlan::percentile(std::span<const double> values, do
 CleanupPlan::Levels CleanupPlan::levels(const AudioAnalysis& analysis)
 {
     std::vector<double> voiced;
-    for (double level : analysis.blockRMSdB)
+    for (double level : analysis.decisionLevels())
         if (level > -70) voiced.push_back(level);
     Levels l;
     l.speechDB = percentile(voiced, 0.75).value_or(-30);
     l.upperDB = l.speechDB - 20;
-    const double floor = analysis.noiseFloorDB;
+    const double floor = analysis.decisionNoiseFloorDB();
     l.silenceDB = std::min(std::max(std::max(floor + 8, l.speechDB - 32), -65.0), l.upperDB);
     return l;
 }
@@ -57,7 +57,8 @@ std::vector<double> CleanupPlan::levelerGains(const AudioAnalysis& analysis, dou
         const std::int64_t hi = std::min<std::int64_t>(n, i + 15);
         const double mean = (energySum[hi] - energySum[lo]) / static_cast<double>(hi - lo);
         const double loudness = -0.691 + 10 * std::log10(std::max(1e-12, mean));
-        const double level = i < static_cast<std::int64_t>(analysis.blockRMSdB.size()) ? analysis.blockRMSdB[i] : -120.0;
+        const auto& blockLevels = analysis.decisionLevels();
+        const double level = i < static_cast<std::int64_t>(blockLevels.size()) ? blockLevels[i] : -120.0;
         if (level > silenceDB && loudness > integratedLUFS - 20) g = std::clamp(integratedLUFS - loudness, -6.0, 8.0);
         raw[i] = g;
     }
@@ -79,7 +80,7 @@ std::vector<FrameRange> CleanupPlan::silenceCuts(const AudioAnalysis& analysis, 
     const bool shortenPauses = options.maxPauseSeconds > 0;
     if (!options.trimSilence && !shortenPauses) return {};
 
-    const auto& levels = analysis.blockRMSdB;
+    const auto& levels = analysis.decisionLevels();
     const std::int64_t count = static_cast<std::int64_t>(levels.size());
     const std::int64_t w = AudioAnalysis::blockFrames(analysis.sampleRate);
     const std::int64_t keep = std::max<std::int64_t>(1, roundedCount(options.roomToneSeconds * 10));
@@ -120,7 +121,7 @@ CleanupPlan CleanupPlan::make(const AudioAnalysis& analysis, const CleanupOption
     if (analysis.blockRMSdB.empty()) return plan;
 
     const Levels l = levels(analysis);
-    if (options.noiseGate) plan.gateThresholdDB = std::min(l.upperDB, analysis.noiseFloorDB + 10);
+    if (options.noiseGate) plan.gateThresholdDB = std::min(l.upperDB, analysis.decisionNoiseFloorDB() + 10);
     if (options.leveler && analysis.integratedLUFS)
         plan.levelerGainsDB = levelerGains(analysis, *analysis.integratedLUFS, l.silenceDB);
     plan.cuts = silenceCuts(analysis, options, l.silenceDB);

@@ -74,7 +74,7 @@ LoudnessNormalizer::Result LoudnessNormalizer::process(const std::filesystem::pa
                                                        const LoudnessTarget& target,
                                                        const CleanupOptions& cleanup) const
 {
-    const AudioAnalysis analysis = AudioAnalysis::analyze(source, cleanup.humRemoval == HumMode::autoDetect);
+    const AudioAnalysis analysis = AudioAnalysis::analyze(source, cleanup);
     if (!analysis.integratedLUFS) throw NormalizerError::silentOrTooShort(source);
     const CleanupPlan plan = CleanupPlan::make(analysis, cleanup);
 

@@ -17,6 +17,8 @@ extern "C" {
 #include <memory>
 #include <vector>
 
+#include "audio/MediaDiagnostics.h"
+
 namespace audio {
 
 namespace fs = std::filesystem;
@@ -28,10 +30,26 @@ namespace {
 constexpr const char* kProtocols = "file";
 constexpr const char* kDemuxers = "wav,w64,aiff,mp3,mov,mp4,m4a,3gp,flac,caf,ogg,matroska,webm,aac";
 
+// The error code's text, with what libav itself said about it when it did.
 std::string avError(int code) {
     char text[AV_ERROR_MAX_STRING_SIZE] = {};
-    if (av_strerror(code, text, sizeof text) < 0) return "unknown error";
-    return text;
+    std::string reason = av_strerror(code, text, sizeof text) < 0 ? "unknown error" : text;
+    if (const std::string said = takeLibavError(); !said.empty()) reason += " (" + said + ")";
+    return reason;
+}
+
+// Why a file could not be opened, said plainly for empty files.
+std::string openFailure(const fs::path& file, int code) {
+    std::error_code ec;
+    if (fs::is_regular_file(file, ec) && fs::file_size(file, ec) == 0 && !ec) {
+        takeLibavError();
+        return "the file is empty";
+    }
+    if (const auto shortfall = wavShortfall(file); shortfall && shortfall->noData) {
+        takeLibavError();
+        return "the file holds no audio data";
+    }
+    return avError(code);
 }
 
 struct FormatCloser {
@@ -62,13 +80,15 @@ struct Opened {
 };
 
 Opened openFile(const fs::path& file) {
+    routeLibavLog();
+    takeLibavError(); // only what this open says counts
     AVFormatContext* raw = avformat_alloc_context();
     if (!raw) throw PCMStream::StreamError::readFailed(file, "out of memory");
     DictGuard options;
     av_dict_set(&options.d, "protocol_whitelist", kProtocols, 0);
     av_dict_set(&options.d, "format_whitelist", kDemuxers, 0);
     int rc = avformat_open_input(&raw, file.c_str(), nullptr, &options.d);
-    if (rc < 0) throw PCMStream::StreamError::readFailed(file, avError(rc));
+    if (rc < 0) throw PCMStream::StreamError::readFailed(file, openFailure(file, rc));
     Opened o{FormatPtr(raw), -1};
     rc = avformat_find_stream_info(raw, nullptr);
     if (rc < 0) throw PCMStream::StreamError::readFailed(file, avError(rc));
@@ -258,6 +278,7 @@ PCMStream::Format PCMStream::read(const fs::path& file, std::optional<double> sa
                                   const Chunk& chunk) {
     Opened o = openFile(file);
     const Format source = describe(o);
+    if (const auto shortfall = wavShortfall(file)) ReadWarnings::tell(shortfallText(file, *shortfall));
     const double rate = sampleRate.value_or(source.sampleRate);
     const int outChannels = channels.value_or(source.channels);
     if (!std::isfinite(rate) || rate < 1 || rate > 768000 || rate != std::floor(rate))

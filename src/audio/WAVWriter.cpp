@@ -21,7 +21,7 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr std::uint64_t kHeaderBytes = 44;
-constexpr std::uint64_t kRiffLimit = 0xFFFFFFFFull;   // largest RIFF chunk size field
+constexpr std::uint64_t kRiffLimit = 0xFFFFFFFFull;   // largest RIFF chunk size field; beyond it RF64
 
 void putLE(std::vector<unsigned char>& out, std::uint32_t v, int bytes) {
     for (int i = 0; i < bytes; ++i) out.push_back(static_cast<unsigned char>((v >> (8 * i)) & 0xFF));
@@ -41,11 +41,6 @@ inline std::int32_t toInteger(float x, double scale, std::int32_t lo, std::int32
 
 WAVWriter::WriteError WAVWriter::WriteError::cannotWrite(const fs::path& file, const std::string& reason) {
     return WriteError("Could not write " + file.filename().string() + ": " + reason);
-}
-
-WAVWriter::WriteError WAVWriter::WriteError::tooLarge(const fs::path& file) {
-    return WriteError("Could not write " + file.filename().string() +
-                      ": the audio is too long for a WAV file (over 4 GiB)");
 }
 
 WAVWriter::WriteError WAVWriter::WriteError::badFormat(const fs::path& file, const std::string& reason) {
@@ -75,6 +70,69 @@ struct WAVWriter::Impl {
         if (atomic) atomic->discard();
         atomic.reset();
     }
+    // Past 4 GiB the file becomes RF64 (EBU Tech 3306): "RF64" in place of
+    // "RIFF", a "ds64" chunk with the 64-bit sizes right after "WAVE", and
+    // the 32-bit size fields set to 0xFFFFFFFF. The ds64 chunk needs 36 bytes
+    // in front of the fmt chunk, so the data moves back by that much, block
+    // by block from the end. Only files this long pay for it; shorter ones
+    // keep the plain 44-byte RIFF header every reader knows.
+    void convertToRF64(std::uint32_t blockAlign) {
+        const int fd = ::fileno(out);
+        const std::uint64_t padded = dataBytes + (dataBytes % 2);
+        constexpr std::uint64_t kDs64Bytes = 36;
+        std::vector<unsigned char> block(8u << 20);
+        std::uint64_t remaining = padded;
+        while (remaining > 0) {
+            const std::uint64_t n = std::min<std::uint64_t>(remaining, block.size());
+            const std::uint64_t from = kHeaderBytes + remaining - n;
+            if (!readAt(fd, block.data(), n, from)) fail(std::strerror(errno ? errno : EIO));
+            if (!writeAt(fd, block.data(), n, from + kDs64Bytes)) fail(std::strerror(errno ? errno : EIO));
+            remaining -= n;
+        }
+        std::vector<unsigned char> h;
+        h.insert(h.end(), {'R', 'F', '6', '4'});
+        putLE(h, 0xFFFFFFFFu, 4);
+        h.insert(h.end(), {'W', 'A', 'V', 'E', 'd', 's', '6', '4'});
+        putLE(h, 28, 4);
+        const std::uint64_t riffSize = kHeaderBytes + kDs64Bytes - 8 + padded;
+        const std::uint64_t frames = blockAlign ? dataBytes / blockAlign : 0;
+        for (std::uint64_t v : {riffSize, dataBytes, frames}) {
+            putLE(h, static_cast<std::uint32_t>(v & 0xFFFFFFFFu), 4);
+            putLE(h, static_cast<std::uint32_t>(v >> 32), 4);
+        }
+        putLE(h, 0, 4); // no table entries
+        // fmt chunk as written at the start, then the data chunk's header.
+        std::vector<unsigned char> fmt(24);
+        if (!readAt(fd, fmt.data(), fmt.size(), 12)) fail(std::strerror(errno ? errno : EIO));
+        h.insert(h.end(), fmt.begin(), fmt.end());
+        h.insert(h.end(), {'d', 'a', 't', 'a'});
+        putLE(h, 0xFFFFFFFFu, 4);
+        if (!writeAt(fd, h.data(), h.size(), 0)) fail(std::strerror(errno ? errno : EIO));
+        if (std::fseek(out, 0, SEEK_END) != 0) fail(std::strerror(errno));
+    }
+    static bool readAt(int fd, unsigned char* data, std::uint64_t size, std::uint64_t offset) {
+        while (size > 0) {
+            const ssize_t n = ::pread(fd, data, size, static_cast<off_t>(offset));
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) return false;
+            data += n;
+            size -= static_cast<std::uint64_t>(n);
+            offset += static_cast<std::uint64_t>(n);
+        }
+        return true;
+    }
+    static bool writeAt(int fd, const unsigned char* data, std::uint64_t size, std::uint64_t offset) {
+        while (size > 0) {
+            const ssize_t n = ::pwrite(fd, data, size, static_cast<off_t>(offset));
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) return false;
+            data += n;
+            size -= static_cast<std::uint64_t>(n);
+            offset += static_cast<std::uint64_t>(n);
+        }
+        return true;
+    }
+
     void writeBytes(const unsigned char* data, std::size_t size) {
         if (size == 0) return;
         if (std::fwrite(data, 1, size, out) != size) fail(errno ? std::strerror(errno) : "the disk refused the data");
@@ -94,7 +152,7 @@ WAVWriter::WAVWriter(const fs::path& file, double sampleRate, int channels, int 
     if (fs::is_directory(file, ec)) throw WriteError::cannotWrite(file, "a folder of that name is in the way");
 
     impl_->atomic.emplace(file);
-    impl_->out = std::fopen(impl_->atomic->tempPath().c_str(), "wb");
+    impl_->out = std::fopen(impl_->atomic->tempPath().c_str(), "w+b"); // read back for RF64
     if (!impl_->out) impl_->fail(std::strerror(errno));
 
     // Placeholder sizes, patched by close().
@@ -137,10 +195,6 @@ void WAVWriter::write(std::span<const float> samples, std::size_t frames) {
     if (samples.size() / ch < frames) frames = samples.size() / ch;
     const std::size_t bytesPerSample = static_cast<std::size_t>(bitDepth_ / 8);
     const std::uint64_t newBytes = static_cast<std::uint64_t>(frames) * ch * bytesPerSample;
-    if (kHeaderBytes - 8 + impl_->dataBytes + newBytes + 1 > kRiffLimit) {
-        impl_->abandon();
-        throw WriteError::tooLarge(impl_->path);
-    }
     const double scale = bitDepth_ == 24 ? 8388608.0 : 32768.0;
     const std::int32_t lo = bitDepth_ == 24 ? -8388608 : -32768;
     const std::int32_t hi = bitDepth_ == 24 ? 8388607 : 32767;
@@ -169,15 +223,20 @@ void WAVWriter::close() {
         im.writeBytes(&pad, 1);
     }
     const std::uint64_t riff = kHeaderBytes - 8 + im.dataBytes + (im.dataBytes % 2);
-    std::vector<unsigned char> field;
-    auto patch = [&](long offset, std::uint64_t value) {
-        field.clear();
-        putLE(field, static_cast<std::uint32_t>(value), 4);
-        if (std::fseek(im.out, offset, SEEK_SET) != 0) im.fail(std::strerror(errno));
-        im.writeBytes(field.data(), field.size());
-    };
-    patch(4, riff);
-    patch(40, im.dataBytes);
+    if (std::fflush(im.out) != 0) im.fail(std::strerror(errno));
+    if (riff > kRiffLimit) {
+        im.convertToRF64(static_cast<std::uint32_t>(channels_ * bitDepth_ / 8));
+    } else {
+        std::vector<unsigned char> field;
+        auto patch = [&](long offset, std::uint64_t value) {
+            field.clear();
+            putLE(field, static_cast<std::uint32_t>(value), 4);
+            if (std::fseek(im.out, offset, SEEK_SET) != 0) im.fail(std::strerror(errno));
+            im.writeBytes(field.data(), field.size());
+        };
+        patch(4, riff);
+        patch(40, im.dataBytes);
+    }
     if (std::fflush(im.out) != 0) im.fail(std::strerror(errno));
     if (::fsync(::fileno(im.out)) != 0) im.fail(std::strerror(errno));
     std::FILE* f = im.out;

@@ -11,7 +11,7 @@
 namespace audio {
 
 // Writes interleaved float frames as an integer linear-PCM RIFF/WAVE file
-// (16 or 24 bit). Samples are scaled by 2^(bits-1), rounded, clamped to the
+// (16 or 24 bit); a file past 4 GiB is finished as RF64 (EBU Tech 3306). Samples are scaled by 2^(bits-1), rounded, clamped to the
 // integer range; NaN is written as 0. The file is written under a temporary
 // name beside the final one and renamed into place by close(): nothing
 // half-written ever appears under the final name. A writer destroyed without
@@ -19,13 +19,11 @@ namespace audio {
 // exception is unwinding, in which case the temporary file is discarded.
 class WAVWriter {
 public:
-    // A failed write, header patch or rename, or a file that would exceed
-    // the RIFF 4 GiB limit. what() is the user-facing text.
+    // A failed write, header patch or rename. what() is the user-facing text.
     class WriteError : public core::Error {
     public:
         using core::Error::Error;
         static WriteError cannotWrite(const std::filesystem::path& file, const std::string& reason);
-        static WriteError tooLarge(const std::filesystem::path& file);
         static WriteError badFormat(const std::filesystem::path& file, const std::string& reason);
     };
 

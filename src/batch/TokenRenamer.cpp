@@ -53,6 +53,39 @@ std::optional<std::string_view> group(std::string_view text, const core::IcuRege
     return slice(text, *m.groups[g]);
 }
 
+// No usable file name comes anywhere near this; a pattern that repeats a
+// long value thousands of times stops growing here, inside a replacement
+// as well as between them.
+constexpr std::size_t kMaxExpandedBytes = 64 * 1024;
+
+// Cuts `text` to at most `limit` bytes on a UTF-8 boundary.
+void cutTo(std::string& text, std::size_t limit) {
+    if (text.size() <= limit) return;
+    std::size_t cut = limit;
+    while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) --cut;
+    text.resize(cut);
+}
+
+// Every occurrence of `token` replaced by `value`, literal, left to right,
+// without rescanning inserted text; the result never exceeds the cap.
+std::string replaceCapped(const std::string& text, std::string_view token, std::string_view value) {
+    if (token.empty()) return text;
+    std::string out;
+    std::size_t from = 0;
+    while (true) {
+        const std::size_t at = text.find(token, from);
+        const std::size_t end = at == std::string::npos ? text.size() : at;
+        out.append(text, from, end - from);
+        if (out.size() > kMaxExpandedBytes) break;
+        if (at == std::string::npos) break;
+        out.append(value.substr(0, std::min(value.size(), kMaxExpandedBytes + 1 - out.size())));
+        if (out.size() > kMaxExpandedBytes) break;
+        from = at + token.size();
+    }
+    cutTo(out, kMaxExpandedBytes);
+    return out;
+}
+
 } // namespace
 
 TokenRenamer::TokenRenamer() : clock_([] { return core::Clock::now(); }) {}
@@ -77,13 +110,12 @@ std::string TokenRenamer::resolve(std::string_view pattern, const BatchItem& ite
     std::string text(pattern);
 
     // 1-3: the fixed tokens, literal, without rescanning what they insert.
+    cutTo(text, kMaxExpandedBytes);
     auto nameIt = contextVariables.find("name");
-    text = core::replaceAll(std::move(text), "{name}",
-                            nameIt != contextVariables.end() ? nameIt->second : item.originalFileName);
+    text = replaceCapped(text, "{name}", nameIt != contextVariables.end() ? nameIt->second : item.originalFileName);
     auto extIt = contextVariables.find("ext");
-    text = core::replaceAll(std::move(text), "{ext}",
-                            extIt != contextVariables.end() ? extIt->second : item.fileExtension);
-    text = core::replaceAll(std::move(text), "{total}", decimal(total));
+    text = replaceCapped(text, "{ext}", extIt != contextVariables.end() ? extIt->second : item.fileExtension);
+    text = replaceCapped(text, "{total}", decimal(total));
 
     // 4: {index} and {index:N}. A width that does not fit 64 bits counts as 1.
     replaceMatches(text, R"(\{index(?::(\d+))?\})",
@@ -93,6 +125,7 @@ std::string TokenRenamer::resolve(std::string_view pattern, const BatchItem& ite
                            if (auto n = core::parseInt(*digits)) width = *n;
                        return padInteger(index, width);
                    });
+    cutTo(text, kMaxExpandedBytes);
 
     // 5: {date} and {date:FORMAT}, all showing the same moment.
     const core::Date now = clock_();
@@ -101,17 +134,17 @@ std::string TokenRenamer::resolve(std::string_view pattern, const BatchItem& ite
                        auto format = group(before, m, 1).value_or(kDefaultDateFormat);
                        return core::formatDatePattern(now, format);
                    });
+    cutTo(text, kMaxExpandedBytes);
 
     // 6: variables, metadata overlaid by the context, in sorted key order so
     // that the result never depends on the order of a hash table.
     Variables variables = item.metadata;
     for (const auto& [key, value] : contextVariables) variables[key] = value;
     // Values may hold other variables' tokens and so grow the name with every
-    // step; no usable file name is this long, so expansion stops there.
-    constexpr std::size_t kMaxExpandedBytes = 64 * 1024;
+    // step; each replacement is capped (see replaceCapped).
     for (const auto& [key, value] : variables) {
-        if (text.size() > kMaxExpandedBytes) break;
-        text = core::replaceAll(std::move(text), "{" + key + "}", value);
+        if (text.size() >= kMaxExpandedBytes) break;
+        text = replaceCapped(text, "{" + key + "}", value);
     }
 
     // 7: {key:N} for integer values.
@@ -127,6 +160,7 @@ std::string TokenRenamer::resolve(std::string_view pattern, const BatchItem& ite
                        if (!value || !width) return std::nullopt;
                        return padInteger(*value, *width);
                    });
+    cutTo(text, kMaxExpandedBytes);
 
     // 8: characters that are unsafe in file names.
     std::replace_if(

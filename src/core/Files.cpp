@@ -4,7 +4,10 @@
 #include <cstring>
 #include <fcntl.h>
 #include <fstream>
+#include <sys/file.h>
 #include <unistd.h>
+
+#include <vector>
 
 #include <fmt/format.h>
 
@@ -26,12 +29,63 @@ FileError FileError::folderInTheWay(const fs::path& path) {
                                  path.filename().string()));
 }
 
+std::string systemErrorText(int error) {
+    char buffer[256] = {};
+    // The GNU strerror_r returns the text (possibly a static string).
+    return ::strerror_r(error, buffer, sizeof buffer);
+}
+
 namespace {
-std::string shortToken() { return Uuid::random().text().substr(0, 8); }
+
+constexpr std::string_view kTempPrefix = ".qv-";
+constexpr std::string_view kTempSuffix = ".part";
+constexpr std::size_t kTokenLength = 12;
+
+std::string shortToken() {
+    std::string hex;
+    for (char c : Uuid::random().text())
+        if (c != '-') hex += static_cast<char>(c >= 'A' && c <= 'F' ? c - 'A' + 'a' : c);
+    return hex.substr(0, kTokenLength);
+}
+
+void writeAll(int fd, const char* data, std::size_t size, const fs::path& shownName) {
+    while (size > 0) {
+        const ssize_t n = ::write(fd, data, size);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            throw FileError::cannotWrite(shownName, systemErrorText(errno));
+        }
+        data += n;
+        size -= static_cast<std::size_t>(n);
+    }
+}
+
+struct FdCloser {
+    int fd;
+    ~FdCloser() {
+        if (fd >= 0) ::close(fd);
+    }
+};
+
 } // namespace
 
+bool AtomicFile::isTemporaryName(std::string_view name) {
+    if (name.size() != kTempPrefix.size() + kTokenLength + kTempSuffix.size()) return false;
+    if (name.substr(0, kTempPrefix.size()) != kTempPrefix) return false;
+    if (name.substr(name.size() - kTempSuffix.size()) != kTempSuffix) return false;
+    for (char c : name.substr(kTempPrefix.size(), kTokenLength))
+        if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'))) return false;
+    return true;
+}
+
 AtomicFile::AtomicFile(fs::path finalPath) : final_(std::move(finalPath)) {
-    temp_ = final_.parent_path() / fmt::format(".{}.{}.part", final_.filename().string(), shortToken());
+    for (int attempt = 0; attempt < 8; ++attempt) {
+        temp_ = final_.parent_path() / fmt::format("{}{}{}", kTempPrefix, shortToken(), kTempSuffix);
+        lockFd_ = ::open(temp_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (lockFd_ >= 0 || errno != EEXIST) break;
+    }
+    // Without a folder to write in the writer reports its own error later.
+    if (lockFd_ >= 0) ::flock(lockFd_, LOCK_EX | LOCK_NB);
 }
 
 AtomicFile::~AtomicFile() { discard(); }
@@ -40,6 +94,8 @@ void AtomicFile::discard() noexcept {
     if (done_) return;
     std::error_code ec;
     fs::remove(temp_, ec);
+    if (lockFd_ >= 0) ::close(lockFd_);
+    lockFd_ = -1;
     done_ = true;
 }
 
@@ -47,7 +103,7 @@ void AtomicFile::commit() {
     if (done_) throw FileError::cannotWrite(final_, "the file was already finished");
     std::error_code ec;
     if (!fs::is_regular_file(temp_, ec)) {
-        done_ = true;
+        discard();
         throw FileError::cannotWrite(final_, "nothing was written");
     }
     // Make the data durable before the name points at it.
@@ -66,19 +122,46 @@ void AtomicFile::commit() {
         discard();
         throw FileError::cannotWrite(final_, ec.message());
     }
+    if (lockFd_ >= 0) ::close(lockFd_);
+    lockFd_ = -1;
     done_ = true;
 }
 
 void writeFileAtomically(const fs::path& path, std::string_view bytes) {
     AtomicFile file(path);
     {
-        std::ofstream out(file.tempPath(), std::ios::binary | std::ios::trunc);
-        if (!out) throw FileError::cannotWrite(path, std::strerror(errno));
-        out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-        out.flush();
-        if (!out) throw FileError::cannotWrite(path, "the disk refused the data");
+        const int fd = ::open(file.tempPath().c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+        if (fd < 0) throw FileError::cannotWrite(path, systemErrorText(errno));
+        FdCloser closer{fd};
+        writeAll(fd, bytes.data(), bytes.size(), path);
+        // Delayed allocation can report a full disk only here.
+        if (::fsync(fd) != 0 && errno != EINVAL) throw FileError::cannotWrite(path, systemErrorText(errno));
+        closer.fd = -1;
+        if (::close(fd) != 0) throw FileError::cannotWrite(path, systemErrorText(errno));
     }
     file.commit();
+}
+
+void copyFileContents(const fs::path& from, const fs::path& to, const fs::path& shownName) {
+    const int in = ::open(from.c_str(), O_RDONLY | O_CLOEXEC);
+    if (in < 0) throw FileError::cannotRead(from, systemErrorText(errno));
+    FdCloser inCloser{in};
+    const int out = ::open(to.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (out < 0) throw FileError::cannotWrite(shownName, systemErrorText(errno));
+    FdCloser outCloser{out};
+    std::vector<char> buffer(1 << 20);
+    while (true) {
+        const ssize_t n = ::read(in, buffer.data(), buffer.size());
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            throw FileError::cannotRead(from, systemErrorText(errno));
+        }
+        if (n == 0) break;
+        writeAll(out, buffer.data(), static_cast<std::size_t>(n), shownName);
+    }
+    if (::fsync(out) != 0 && errno != EINVAL) throw FileError::cannotWrite(shownName, systemErrorText(errno));
+    outCloser.fd = -1;
+    if (::close(out) != 0) throw FileError::cannotWrite(shownName, systemErrorText(errno));
 }
 
 std::string readFile(const fs::path& path) {

@@ -20,6 +20,9 @@ public:
     static FileError folderInTheWay(const fs::path& path);
 };
 
+// The system's text for an errno value ("No space left on device").
+std::string systemErrorText(int error);
+
 // A file written under a temporary name beside its final name and renamed
 // into place by commit(). Until then nothing appears under the final name;
 // if commit() is never reached (an error, an exception) the temporary file is
@@ -31,8 +34,14 @@ public:
     AtomicFile(const AtomicFile&) = delete;
     AtomicFile& operator=(const AtomicFile&) = delete;
 
-    // Where to write. In the same folder as the final path, hidden, unique.
+    // Where to write: ".qv-<token>.part" in the same folder as the final
+    // path, hidden, unique and short whatever the final name's length. The
+    // file is created empty by the constructor (when the folder allows it)
+    // and locked (flock) for as long as this object holds it, so a start-up
+    // sweep can tell a live writer's file from a crashed run's leftover.
     const fs::path& tempPath() const { return temp_; }
+    // True for names this class gives its temporary files.
+    static bool isTemporaryName(std::string_view fileName);
     const fs::path& finalPath() const { return final_; }
     // Renames the temporary file over the final one. Throws FileError.
     void commit();
@@ -42,11 +51,17 @@ public:
 private:
     fs::path final_;
     fs::path temp_;
+    int lockFd_ = -1;
     bool done_ = false;
 };
 
 // Writes `bytes` to `path` atomically (temporary name, fsync, rename).
 void writeFileAtomically(const fs::path& path, std::string_view bytes);
+// Copies the bytes of `from` into `to` (created or truncated), reporting the
+// system's own reason ("No space left on device") as a FileError that names
+// `shownName`. Used instead of std::filesystem::copy_file, which reports a
+// full disk as an input/output error.
+void copyFileContents(const fs::path& from, const fs::path& to, const fs::path& shownName);
 // Reads a whole file. Throws FileError.
 std::string readFile(const fs::path& path);
 // Creates the folder and its parents. Throws FileError.

@@ -3,10 +3,12 @@
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "audio/LoudnessNormalizer.h"
 #include "core/Error.h"
+#include "core/WorkArea.h"
 #include "episode/AudiogramGenerator.h"
 #include "episode/EpisodePipeline.h"
 #include "episode/FFmpegRunner.h"
@@ -43,6 +45,12 @@ public:
 
     AudioVideoPipeline() : AudioVideoPipeline(Engines{}) {}
     explicit AudioVideoPipeline(Engines engines);
+
+    // Work folders are "Quorvel-<UUID>" under the temporary directory.
+    static constexpr std::string_view kWorkFolderPrefix = "Quorvel";
+    // Removes what crashed or killed runs left: their work folders and the
+    // temporary files in their output folders. Called once at start-up.
+    static core::SweepResult sweepLeftovers();
 
     // The one pipeline of the process, made on first use and never released.
     static const AudioVideoPipeline& shared();

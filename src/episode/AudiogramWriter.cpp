@@ -195,8 +195,15 @@ private:
 
 void renderLoop(const AudiogramWriter::Job& job, FrameQueue& queue) {
     const int w = job.renderer->width(), h = job.renderer->height();
-    const int stride = w * 4;
-    std::vector<std::uint8_t> bgra(static_cast<std::size_t>(stride) * static_cast<std::size_t>(h));
+    audio::routeLibavLog(); // the encoder's banner and statistics stay out of the terminal
+    // The drawn picture lives in a padded libav frame: libswscale reads
+    // whole vector blocks past a row's end.
+    libav::Frame bgra(av_frame_alloc());
+    if (!bgra) throw AudiogramError::writingFailed("out of memory");
+    bgra->format = AV_PIX_FMT_BGRA;
+    bgra->width = w;
+    bgra->height = h;
+    check(av_frame_get_buffer(bgra.get(), 0), "frame buffer");
     libav::Scaler scaler(sws_getContext(w, h, AV_PIX_FMT_BGRA, w, h, AV_PIX_FMT_YUV420P, SWS_POINT, nullptr,
                                         nullptr, nullptr));
     if (!scaler) throw AudiogramError::writerSetupFailed();
@@ -204,16 +211,14 @@ void renderLoop(const AudiogramWriter::Job& job, FrameQueue& queue) {
     const int* bt709 = sws_getCoefficients(SWS_CS_ITU709);
     sws_setColorspaceDetails(scaler.get(), bt709, 1, bt709, 0, 0, 1 << 16, 1 << 16);
     for (int n = queue.take(); n >= 0; n = queue.take()) {
-        job.renderer->draw(bgra.data(), stride, *job.envelope, n, job.frameCount);
+        job.renderer->draw(bgra->data[0], bgra->linesize[0], *job.envelope, n, job.frameCount);
         libav::Frame frame(av_frame_alloc());
         if (!frame) throw AudiogramError::writingFailed("out of memory");
         frame->format = AV_PIX_FMT_YUV420P;
         frame->width = w;
         frame->height = h;
         check(av_frame_get_buffer(frame.get(), 0), "frame buffer");
-        const std::uint8_t* src[4] = {bgra.data(), nullptr, nullptr, nullptr};
-        const int srcStride[4] = {stride, 0, 0, 0};
-        if (sws_scale(scaler.get(), src, srcStride, 0, h, frame->data, frame->linesize) != h)
+        if (sws_scale(scaler.get(), bgra->data, bgra->linesize, 0, h, frame->data, frame->linesize) != h)
             throw AudiogramError::writingFailed("colour conversion failed");
         frame->pts = n;
         queue.put(n, std::move(frame));
@@ -287,7 +292,13 @@ void AudiogramWriter::write(const Job& job) {
 
     const std::string url = "file:" + job.outputPath.string();
     check(avio_open(&out->pb, url.c_str(), AVIO_FLAG_WRITE), "MP4 file");
-    check(avformat_write_header(out.get(), nullptr), "MP4 file");
+    // Fast start: the trailer moves the index ("moov") in front of the
+    // media data, as social sites expect for progressive playback.
+    AVDictionary* muxerOptions = nullptr;
+    av_dict_set(&muxerOptions, "movflags", "+faststart", 0);
+    const int headerResult = avformat_write_header(out.get(), &muxerOptions);
+    av_dict_free(&muxerOptions);
+    check(headerResult, "MP4 file");
 
     // Sound on one thread, pictures drawn on several, encoding on this one.
     std::vector<libav::Packet> soundPackets;

@@ -44,7 +44,8 @@ std::vector<fs::path> FFmpegRunner::defaultCandidates() {
 }
 
 const std::vector<std::string>& FFmpegRunner::leadingArguments() {
-    static const std::vector<std::string> args{"-hide_banner", "-nostdin", "-loglevel", "error"};
+    // -xerror: stop at the first error instead of carrying on with a damaged file.
+    static const std::vector<std::string> args{"-hide_banner", "-nostdin", "-loglevel", "error", "-xerror"};
     return args;
 }
 
@@ -80,6 +81,16 @@ std::string lastLines(const std::string& text) {
     return joined;
 }
 
+// FFmpeg may exit with 0 when writing its trailer (or a last packet)
+// fails, for instance on a full disk; its error output still says so.
+bool reportsWriteError(const std::string& text) {
+    for (const char* marker : {"No space left on device", "Error writing trailer", "Input/output error",
+                               "Disk quota exceeded", "File too large", "Error submitting a packet to the muxer",
+                               "Error muxing a packet", "av_interleaved_write_frame()"})
+        if (text.find(marker) != std::string::npos) return true;
+    return false;
+}
+
 } // namespace
 
 void FFmpegRunner::execute(const std::vector<std::string>& arguments, const LogCallback& onLog) const {
@@ -97,9 +108,10 @@ void FFmpegRunner::execute(const std::vector<std::string>& arguments, const LogC
 
     const std::string text = core::sanitizeUtf8(result.output);
     if (!text.empty() && onLog) onLog(text);
-    if (result.succeeded()) return;
+    if (result.succeeded() && !reportsWriteError(text)) return;
     // A child killed by a signal reports the signal's number, never 0.
-    const std::int32_t code = result.signaled ? (result.signal != 0 ? result.signal : -1) : result.exitCode;
+    std::int32_t code = result.signaled ? (result.signal != 0 ? result.signal : -1) : result.exitCode;
+    if (code == 0) code = 1; // a write error reported with a successful exit status
     throw FFmpegError::executionFailed(code, lastLines(text));
 }
 

@@ -121,10 +121,21 @@ std::optional<BGRAImage> FrameRenderer::loadImage(const std::filesystem::path& f
                                         image.width, image.height, AV_PIX_FMT_BGRA, SWS_BICUBIC, nullptr,
                                         nullptr, nullptr));
     if (!scaler) return std::nullopt;
-    std::uint8_t* dst[4] = {image.pixels.data(), nullptr, nullptr, nullptr};
-    int dstStride[4] = {image.stride, 0, 0, 0};
-    if (sws_scale(scaler.get(), frame->data, frame->linesize, 0, frame->height, dst, dstStride) <= 0)
+    // libswscale writes whole vector blocks, up to 32 bytes past a row's
+    // end (4:2:0 pictures whose width is not a multiple of 16): it writes
+    // into a padded libav frame, which is then copied row by row.
+    libav::Frame bgra(av_frame_alloc());
+    if (!bgra) return std::nullopt;
+    bgra->format = AV_PIX_FMT_BGRA;
+    bgra->width = image.width;
+    bgra->height = image.height;
+    if (av_frame_get_buffer(bgra.get(), 0) < 0) return std::nullopt;
+    if (sws_scale(scaler.get(), frame->data, frame->linesize, 0, frame->height, bgra->data, bgra->linesize) <= 0)
         return std::nullopt;
+    const std::size_t rowBytes = static_cast<std::size_t>(image.width) * 4;
+    for (int y = 0; y < image.height; ++y)
+        std::memcpy(image.pixels.data() + static_cast<std::size_t>(y) * image.stride,
+                    bgra->data[0] + static_cast<std::ptrdiff_t>(y) * bgra->linesize[0], rowBytes);
     // Pictures without alpha come out opaque; others are premultiplied for cairo.
     for (int y = 0; y < image.height; ++y) {
         std::uint8_t* p = image.pixels.data() + static_cast<std::size_t>(y) * image.stride;

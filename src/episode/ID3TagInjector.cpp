@@ -4,10 +4,17 @@
 #include <system_error>
 
 #include <fmt/format.h>
+#include <taglib/commentsframe.h>
+#include <taglib/id3v2tag.h>
+#include <taglib/mpegfile.h>
 
+#include "audio/PCMStream.h"
 #include "core/Files.h"
+#include "core/WorkArea.h"
+#include "episode/CoverArt.h"
 #include "episode/LibavSupport.h"
 #include "episode/PlatformTexts.h"
+#include "episode/WrittenAudioCheck.h"
 
 namespace episode {
 
@@ -35,6 +42,50 @@ bool isFile(const fs::path& p) {
 std::string muxerFor(const fs::path& finalPath) {
     const AVOutputFormat* f = av_guess_format(nullptr, finalPath.filename().c_str(), nullptr);
     return f ? f->name : "mp3";
+}
+
+// The cover as a file a tag can hold: the artwork itself when it is PNG or
+// JPEG, else a JPEG made from it in a work folder that `folder` keeps alive.
+// A cover that cannot be read is left out; it never fails the tagging.
+std::optional<fs::path> taggableCover(const std::optional<fs::path>& artwork,
+                                      std::optional<core::LockedWorkFolder>& folder) {
+    if (!artwork || !isFile(*artwork)) return std::nullopt;
+    if (CoverArt::isPNGOrJPEG(*artwork)) return artwork;
+    const auto jpeg = CoverArt::jpegOf(*artwork);
+    if (!jpeg) return std::nullopt;
+    try {
+        folder.emplace("Quorvel");
+        const fs::path converted = folder->path() / "cover.jpg";
+        core::writeFileAtomically(converted, *jpeg);
+        return converted;
+    } catch (const core::Error&) {
+        return std::nullopt;
+    }
+}
+
+fs::path absolutePath(const fs::path& p) {
+    std::error_code ec;
+    const fs::path a = fs::absolute(p, ec);
+    return ec ? p : a;
+}
+
+// FFmpeg keeps the notes only as a TXXX "comment" frame, which most
+// players don't show: the file also gets a real COMM frame (language "eng",
+// no description). Every other frame stays as FFmpeg wrote it.
+void addCommentFrame(const fs::path& mp3, const std::string& notes) {
+    if (notes.empty()) return;
+    TagLib::MPEG::File file(mp3.c_str(), false);
+    if (!file.isValid()) throw ID3TagInjector::TagError::taggingFailed();
+    TagLib::ID3v2::Tag* tag = file.ID3v2Tag(true);
+    tag->removeFrames("COMM");
+    // ID3v2.3 has no UTF-8: UTF-16 with a byte-order mark holds any text.
+    auto* comment = new TagLib::ID3v2::CommentsFrame(TagLib::String::UTF16);
+    comment->setLanguage("eng");
+    comment->setText(TagLib::String(notes, TagLib::String::UTF8));
+    tag->addFrame(comment); // the tag owns the frame
+    if (!file.save(TagLib::MPEG::File::ID3v2, TagLib::File::StripNone, TagLib::ID3v2::v3,
+                   TagLib::File::DoNotDuplicate))
+        throw ID3TagInjector::TagError::taggingFailed();
 }
 
 } // namespace
@@ -94,11 +145,20 @@ void ID3TagInjector::inject(const PodcastMetadata& metadata, const fs::path& sou
 void ID3TagInjector::injectWithFFmpeg(const PodcastMetadata& metadata, const fs::path& sourceURL,
                                       const fs::path& destinationURL,
                                       const std::optional<fs::path>& chaptersFile) const {
-    core::AtomicFile out(destinationURL);
-    std::vector<std::string> args = ffmpegArguments(metadata, sourceURL, out.tempPath(), chaptersFile);
+    core::AtomicFile out(absolutePath(destinationURL));
+    std::optional<core::LockedWorkFolder> coverFolder;
+    PodcastMetadata tags = metadata;
+    tags.artworkURL = taggableCover(metadata.artworkURL, coverFolder);
+    // Absolute paths only: a name beginning with "-" is never read as an option.
+    std::optional<fs::path> chapters;
+    if (chaptersFile) chapters = absolutePath(*chaptersFile);
+    std::vector<std::string> args = ffmpegArguments(tags, absolutePath(sourceURL), out.tempPath(), chapters);
     // FFmpeg writes the temporary name; its muxer is named in front of it.
     args.insert(args.end() - 1, {"-f", muxerFor(destinationURL)});
     runner_.execute(args);
+    if (muxerFor(destinationURL) == "mp3") addCommentFrame(out.tempPath(), metadata.showNotes);
+    // A full disk may still leave a short file behind an exit status of 0.
+    verifyWrittenAudio(out.tempPath(), destinationURL, audio::PCMStream::format(sourceURL).durationSeconds);
     out.commit();
 }
 
@@ -340,12 +400,14 @@ private:
 void ID3TagInjector::injectWithLibav(const PodcastMetadata& metadata, const fs::path& sourceURL,
                                      const fs::path& destinationURL) const {
     core::AtomicFile out(destinationURL);
-    std::optional<Cover> cover = readCover(metadata.artworkURL);
+    std::optional<core::LockedWorkFolder> coverFolder;
+    std::optional<Cover> cover = readCover(taggableCover(metadata.artworkURL, coverFolder));
     {
         M4AEncoder encoder(sourceURL, destinationURL, metadata);
         if (cover) encoder.addCover(*cover);
         encoder.run(out.tempPath());
     }
+    verifyWrittenAudio(out.tempPath(), destinationURL, audio::PCMStream::format(sourceURL).durationSeconds);
     out.commit();
 }
 

@@ -7,6 +7,8 @@
 #include <memory>
 #include <string>
 
+#include "audio/MediaDiagnostics.h"
+
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
@@ -66,6 +68,7 @@ inline std::string errorText(int code) {
 // Opens a local file for reading (only the "file" protocol is allowed).
 // Returns null when it cannot be opened or probed.
 inline Input openLocalInput(const std::filesystem::path& path) {
+    audio::routeLibavLog(); // libav's own messages never reach the terminal
     AVDictionary* options = nullptr;
     av_dict_set(&options, "protocol_whitelist", "file", 0);
     AVFormatContext* raw = nullptr;

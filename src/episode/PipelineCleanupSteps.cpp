@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <future>
 
 #include <fmt/format.h>
 
@@ -88,20 +89,30 @@ void transcribe(PipelineRun& run) {
         return;
     }
     run.report(0.25, std::string(platformtexts::kTranscribingProgress));
-    try {
-        run.words = run.pipeline.transcriber().transcribe(run.episodeAudio, q.transcriptLocale);
-    } catch (const core::Error& e) { // any failure of transcription is passed over
-        run.log(std::string("Transcript skipped: ") + e.what());
-        run.words.clear();
-    }
+    // The recognition runs on the shared decoders while the steps that do
+    // not need words go on; awaitWords() collects it.
+    run.pendingWords = std::async(std::launch::async, [&transcriber = run.pipeline.transcriber(),
+                                                       file = run.episodeAudio, locale = q.transcriptLocale] {
+        PipelineRun::Recognition r;
+        try {
+            r.words = transcriber.transcribe(file, locale);
+        } catch (const core::Error& e) { // any failure of transcription is passed over
+            r.failure = e.what();
+        }
+        return r;
+    });
 }
 
 void dumpWords(PipelineRun& run) {
-    if (run.onLog && std::getenv("OSTRAND_DEBUG_WORDS") != nullptr) run.log(pipelinetext::wordDump(run.words));
+    if (!run.onLog || std::getenv("OSTRAND_DEBUG_WORDS") == nullptr) return;
+    run.awaitWords();
+    run.log(pipelinetext::wordDump(run.words));
 }
 
 void removeFillers(PipelineRun& run) {
-    if (!run.request.removeFillers || run.words.empty()) return;
+    if (!run.request.removeFillers) return;
+    run.awaitWords();
+    if (run.words.empty()) return;
     const auto frames = run.pipeline.normalizer().speechFrames(run.episodeAudio);
     const auto hidden = FillerRemover::hiddenFillerCuts(run.words, frames);
     const auto plan = FillerRemover::plan(run.words, true, hidden);

@@ -1,6 +1,7 @@
 // RSS file, Whisper reference, transcript files and audiogram.
 
 #include <algorithm>
+#include <future>
 
 #include <fmt/format.h>
 
@@ -11,6 +12,7 @@
 #include "episode/ClipPicker.h"
 #include "episode/PipelineSteps.h"
 #include "episode/PlatformTexts.h"
+#include "episode/WrittenAudioCheck.h"
 
 namespace episode {
 
@@ -49,14 +51,29 @@ std::string clipLine(double start, double length) {
 
 namespace steps {
 
+void startRSSEncoding(PipelineRun& run) {
+    const auto& q = run.request;
+    if (!q.generateRSSMaster || !run.pipeline.ffmpeg().isFFmpegAvailable()) return;
+    run.pendingRSSEncoding =
+        std::async(std::launch::async, [&ffmpeg = run.pipeline.ffmpeg(),
+                                        arguments = pipelinetext::mp3Arguments(run.finalAudio, run.workFolder / "rss.mp3",
+                                                                               q.targetLUFS.acx)] {
+            ffmpeg.execute(arguments);
+        });
+}
+
 void writeRSS(PipelineRun& run) {
     const auto& q = run.request;
     if (!q.generateRSSMaster) return;
     if (run.pipeline.ffmpeg().isFFmpegAvailable()) {
         run.report(0.45, "Encoding 192kbps MP3 RSS Master with ID3 tags...");
         const fs::path rss = run.workFolder / "rss.mp3";
-        run.pipeline.ffmpeg().execute(pipelinetext::mp3Arguments(run.finalAudio, rss, q.targetLUFS.acx));
+        if (run.pendingRSSEncoding.valid())
+            run.pendingRSSEncoding.get(); // started after the lengths were read
+        else
+            run.pipeline.ffmpeg().execute(pipelinetext::mp3Arguments(run.finalAudio, rss, q.targetLUFS.acx));
         const fs::path mp3 = run.deliverable(kRSSMP3Suffix);
+        verifyWrittenAudio(rss, mp3, run.totalLength);
         run.pipeline.tagInjector().inject(q.metadata, rss, mp3, run.chaptersFile);
         run.outputs.push_back(mp3);
         return;
@@ -81,6 +98,7 @@ void writeWhisperReference(PipelineRun& run) {
 }
 
 void writeTranscripts(PipelineRun& run) {
+    run.awaitWords();
     if (!run.wantTranscripts || run.words.empty()) return;
     const auto cues = Transcriber::cues(run.words, 42, 4.0);
     const std::pair<std::string_view, std::string> files[] = {
@@ -97,6 +115,7 @@ void writeTranscripts(PipelineRun& run) {
 }
 
 void writeAudiogram(PipelineRun& run) {
+    run.awaitWords();
     const auto& q = run.request;
     if (!q.generateAudiogram) return;
     run.report(0.85, "Rendering social audiogram video snippet...");

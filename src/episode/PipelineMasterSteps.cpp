@@ -103,9 +103,8 @@ void writeMaster(PipelineRun& run) {
     // Copied under a temporary name and renamed over any old master only
     // once complete, so an existing master is never lost to a failed copy.
     core::AtomicFile file(master);
-    std::error_code ec;
-    fs::copy_file(run.finalAudio, file.tempPath(), fs::copy_options::overwrite_existing, ec);
-    if (ec) throw core::FileError::cannotWrite(master, ec.message());
+    // Copied by hand so a full disk is reported as such, not as an I/O error.
+    core::copyFileContents(run.finalAudio, file.tempPath(), master);
     file.commit();
     run.outputs.push_back(master);
 }
@@ -126,6 +125,7 @@ void readLengths(PipelineRun& run) {
 }
 
 void writeChapters(PipelineRun& run) {
+    run.awaitWords();
     const auto& setting = run.request.chapters;
     std::vector<Chapter> chapters;
     if (setting.kind == ChapterSetting::Kind::off) return;

@@ -4,6 +4,7 @@
 // they log. Each step reads and updates the call's PipelineRun.
 
 #include <filesystem>
+#include <future>
 #include <map>
 #include <optional>
 #include <string>
@@ -38,6 +39,25 @@ struct PipelineRun {
     double episodeLength = 0;
     std::optional<std::filesystem::path> chaptersFile;
 
+    // Work that runs beside the steps: the recognition (from the transcript
+    // step until the first step that needs words) and the MP3 encoding of
+    // the RSS file (until the RSS step). Nothing in them calls back.
+    struct Recognition {
+        std::vector<CaptionWord> words;
+        std::string failure; // the reason when the transcript was skipped
+    };
+    std::future<Recognition> pendingWords = {};
+    std::future<void> pendingRSSEncoding = {};
+
+    // Waits for the recognition, if one is running, and takes its words
+    // (or logs why there are none). Every step that reads `words` calls it.
+    void awaitWords() {
+        if (!pendingWords.valid()) return;
+        Recognition r = pendingWords.get();
+        words = std::move(r.words);
+        if (!r.failure.empty()) log("Transcript skipped: " + r.failure);
+    }
+
     void report(double fraction, const std::string& message) const {
         if (onProgress) onProgress(fraction, message);
     }
@@ -59,6 +79,8 @@ void addIntroAndOutro(PipelineRun& run);
 void writeMaster(PipelineRun& run);
 void writeACXCheck(PipelineRun& run);
 void readLengths(PipelineRun& run);
+// Starts encoding the RSS file's MP3 audio beside the next steps.
+void startRSSEncoding(PipelineRun& run);
 void writeChapters(PipelineRun& run);
 void writeRSS(PipelineRun& run);
 void writeWhisperReference(PipelineRun& run);
@@ -89,6 +111,12 @@ double clipStart(double wished, double duration, double length);
 // Words overlapping [start, start + length), moved to the excerpt's time.
 std::vector<CaptionWord> clipCaptions(const std::vector<CaptionWord>& words, double start, double length);
 std::string clipLine(double start, double length);
+// `baseName` cut on a UTF-8 boundary so that it and `longestSuffix` bytes
+// fit one file name (NAME_MAX bytes).
+std::string fittedBaseName(const std::string& baseName, std::size_t longestSuffix);
+// The request with every path absolute and the base name fitted to the
+// longest ending this request can write.
+MultiFormatExportRequest absoluteRequest(const MultiFormatExportRequest& request);
 
 } // namespace pipelinetext
 

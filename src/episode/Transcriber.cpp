@@ -1,26 +1,30 @@
 // Recognition with PocketSphinx: the audio is read at 16 kHz mono, split into
-// utterances at pauses and the utterances are decoded in parallel, one
-// decoder per worker thread.
+// utterances at pauses, and the utterances are decoded in parallel by the
+// process's shared decoders. The audio is read twice (levels first, then the
+// utterances one by one), so only the utterances waiting for a decoder are
+// held in memory, whatever the length of the episode.
 
 #include "episode/Transcriber.h"
 
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cctype>
 #include <cmath>
+#include <condition_variable>
 #include <cstdint>
+#include <deque>
 #include <exception>
 #include <mutex>
 #include <thread>
 
 #include <pocketsphinx.h>
-#include <sphinxbase/err.h>
 #include <unicode/locid.h>
 
 #include "audio/PCMStream.h"
+#include "core/Graphemes.h"
 #include "core/Numbers.h"
+#include "episode/DecoderPool.h"
 #include "episode/PlatformTexts.h"
 
 namespace episode {
@@ -48,37 +52,39 @@ bool isReadableFile(const fs::path& p) {
     return fs::is_regular_file(p, ec) && ::access(p.c_str(), R_OK) == 0;
 }
 
-std::vector<std::int16_t> readSpeechAudio(const fs::path& file) {
-    std::vector<std::int16_t> samples;
-    // Room for the whole file up front (the duration is only a hint).
-    const double expected = audio::PCMStream::format(file).durationSeconds * kSampleRate;
-    if (const auto frames = core::toInt64(expected); frames && *frames > 0 && *frames < (std::int64_t(1) << 32))
-        samples.reserve(static_cast<std::size_t>(*frames) + kSampleRate);
-    audio::PCMStream::read(file, double(kSampleRate), 1, std::nullopt,
-                           [&](std::span<const float> chunk, std::size_t) {
-                               for (float v : chunk) {
-                                   const float scaled = std::isfinite(v) ? std::clamp(v, -1.0f, 1.0f) * 32767.0f : 0.0f;
-                                   samples.push_back(static_cast<std::int16_t>(std::lrint(scaled)));
-                               }
-                           });
-    return samples;
+std::int16_t toSample(float v) {
+    const float scaled = std::isfinite(v) ? std::clamp(v, -1.0f, 1.0f) * 32767.0f : 0.0f;
+    return static_cast<std::int16_t>(std::lrint(scaled));
 }
 
-// Level of every 10 ms frame in dB (energy, floor 1e-10).
-std::vector<float> frameLevels(const std::vector<std::int16_t>& samples) {
-    const std::size_t frames = samples.size() / kFrameSamples + (samples.size() % kFrameSamples ? 1 : 0);
-    std::vector<float> levels(frames);
-    for (std::size_t f = 0; f < frames; ++f) {
-        const std::size_t begin = f * kFrameSamples;
-        const std::size_t end = std::min(begin + kFrameSamples, samples.size());
-        double energy = 0;
-        for (std::size_t i = begin; i < end; ++i) {
-            const double v = samples[i] / 32768.0;
+// Reads the file at 16 kHz mono and hands on the samples as 16-bit values.
+template <typename Sink>
+void readSpeechAudio(const fs::path& file, Sink&& sink) {
+    std::vector<std::int16_t> converted;
+    audio::PCMStream::read(file, double(kSampleRate), 1, std::nullopt, [&](std::span<const float> chunk, std::size_t) {
+        converted.resize(chunk.size());
+        std::transform(chunk.begin(), chunk.end(), converted.begin(), toSample);
+        sink(std::span<const std::int16_t>(converted));
+    });
+}
+
+// Level of every 10 ms frame in dB (energy, floor 1e-10), from one read.
+std::vector<float> frameLevels(const fs::path& file) {
+    std::vector<float> levels;
+    double energy = 0;
+    std::size_t count = 0;
+    readSpeechAudio(file, [&](std::span<const std::int16_t> samples) {
+        for (std::int16_t s : samples) {
+            const double v = s / 32768.0;
             energy += v * v;
+            if (++count == kFrameSamples) {
+                levels.push_back(static_cast<float>(10.0 * std::log10(energy / double(kFrameSamples) + 1e-10)));
+                energy = 0;
+                count = 0;
+            }
         }
-        energy /= double(end - begin);
-        levels[f] = static_cast<float>(10.0 * std::log10(energy + 1e-10));
-    }
+    });
+    if (count > 0) levels.push_back(static_cast<float>(10.0 * std::log10(energy / double(count) + 1e-10)));
     return levels;
 }
 
@@ -138,47 +144,11 @@ std::vector<Utterance> splitIntoUtterances(const std::vector<float>& levels) {
     return out;
 }
 
-// The library's own log goes nowhere. This is its one process-wide setting,
-// made once before the first decoder; decoders themselves share nothing and
-// are made and used on their own threads.
-void silenceDecoderLog() {
-    static std::once_flag once;
-    std::call_once(once, [] { err_set_logfp(nullptr); });
-}
-
-struct DecoderDeleter {
-    void operator()(ps_decoder_t* ps) const { ps_free(ps); }
-};
-using Decoder = std::unique_ptr<ps_decoder_t, DecoderDeleter>;
-
-Decoder makeDecoder(const Transcriber::SpeechModel& model) {
-    silenceDecoderLog();
-    const std::string hmm = model.acousticModel.string();
-    const std::string lm = model.languageModel.string();
-    const std::string dict = model.dictionary.string();
-    // Tuned for speed: a wider phone look-ahead, fewer active HMMs per frame
-    // and no second flat-lexicon pass (the lattice's best path is kept). The
-    // feature front end keeps every frame (no silence removal) so that frame
-    // numbers stay times.
-    cmd_ln_t* config = cmd_ln_init(nullptr, ps_args(), TRUE,   //
-                                   "-hmm", hmm.c_str(),         //
-                                   "-lm", lm.c_str(),           //
-                                   "-dict", dict.c_str(),       //
-                                   "-remove_silence", "no",     //
-                                   "-samprate", "16000",        //
-                                   "-pl_window", "10",          //
-                                   "-maxhmmpf", "2500",         //
-                                   "-fwdflat", "no",            //
-                                   nullptr);
-    if (!config) return nullptr;
-    ps_default_search_args(config);
-    ps_decoder_t* ps = ps_init(config);
-    cmd_ln_free_r(config); // the decoder holds its own reference
-    return Decoder(ps);
-}
 
 // A recognised token that is a word (not silence, noise or a filler mark),
-// without any "(2)"-style pronunciation suffix; empty otherwise.
+// without any "(2)"-style pronunciation suffix and without the full stops of
+// dictionary spellings ("x.", "a.m."), which are no sentence ends; empty
+// otherwise.
 std::string wordText(const char* token) {
     if (!token) return {};
     std::string text(token);
@@ -187,18 +157,21 @@ std::string wordText(const char* token) {
         const auto open = text.rfind('(');
         if (open != std::string::npos) text.erase(open);
     }
+    while (!text.empty() && text.back() == '.') text.pop_back();
     return text;
 }
 
-void decodeUtterance(ps_decoder_t* ps, const std::vector<std::int16_t>& samples, const Utterance& u,
-                     std::vector<CaptionWord>& words) {
-    const std::size_t begin = u.firstFrame * kFrameSamples;
-    const std::size_t end = std::min(u.endFrame * kFrameSamples, samples.size());
-    if (end <= begin) return;
-    if (ps_start_utt(ps) < 0) return;
-    ps_process_raw(ps, samples.data() + begin, end - begin, FALSE, TRUE);
+// Decodes one utterance (its samples start at `firstFrame`) on a decoder
+// brought back to its starting state first.
+std::vector<CaptionWord> decodeUtterance(const DecoderPool::Lease& decoder, std::span<const std::int16_t> samples,
+                                         std::size_t firstFrame) {
+    std::vector<CaptionWord> words;
+    ps_decoder_t* ps = decoder.get();
+    decoder.restart();
+    if (samples.empty() || ps_start_utt(ps) < 0) return words;
+    ps_process_raw(ps, samples.data(), samples.size(), FALSE, TRUE);
     ps_end_utt(ps);
-    const double offset = double(u.firstFrame) / kFramesPerSecond;
+    const double offset = double(firstFrame) / kFramesPerSecond;
     for (ps_seg_t* seg = ps_seg_iter(ps); seg; seg = ps_seg_next(seg)) {
         std::string text = wordText(ps_seg_word(seg));
         if (text.empty()) continue;
@@ -206,6 +179,112 @@ void decodeUtterance(ps_decoder_t* ps, const std::vector<std::int16_t>& samples,
         ps_seg_frames(seg, &startFrame, &endFrame); // the end frame is inclusive
         words.push_back({std::move(text), offset + startFrame / kFramesPerSecond,
                          offset + (endFrame + 1) / kFramesPerSecond});
+    }
+    return words;
+}
+
+// Utterances cut from the second read, waiting for a worker. Bounded, so the
+// reader waits when the decoders are behind.
+class UtteranceQueue {
+public:
+    struct Job {
+        std::size_t index = 0;
+        std::size_t firstFrame = 0;
+        std::vector<std::int16_t> samples;
+    };
+
+    explicit UtteranceQueue(std::size_t limit) : limit_(std::max<std::size_t>(1, limit)) {}
+
+    // False when the work was stopped.
+    bool push(Job job) {
+        std::unique_lock lock(mutex_);
+        changed_.wait(lock, [&] { return jobs_.size() < limit_ || stopped_; });
+        if (stopped_) return false;
+        jobs_.push_back(std::move(job));
+        changed_.notify_all();
+        return true;
+    }
+    // Nothing when closed and empty, or stopped.
+    std::optional<Job> pop() {
+        std::unique_lock lock(mutex_);
+        changed_.wait(lock, [&] { return !jobs_.empty() || closed_ || stopped_; });
+        if (stopped_ || jobs_.empty()) return std::nullopt;
+        Job job = std::move(jobs_.front());
+        jobs_.pop_front();
+        changed_.notify_all();
+        return job;
+    }
+    void close() {
+        std::lock_guard lock(mutex_);
+        closed_ = true;
+        changed_.notify_all();
+    }
+    // Keeps the first failure and stops everyone.
+    void fail(std::exception_ptr e) {
+        std::lock_guard lock(mutex_);
+        if (!failure_) failure_ = e;
+        stopped_ = true;
+        jobs_.clear();
+        changed_.notify_all();
+    }
+    std::exception_ptr failure() const {
+        std::lock_guard lock(mutex_);
+        return failure_;
+    }
+
+private:
+    std::size_t limit_;
+    mutable std::mutex mutex_;
+    std::condition_variable changed_;
+    std::deque<Job> jobs_;
+    bool closed_ = false;
+    bool stopped_ = false;
+    std::exception_ptr failure_;
+};
+
+// The second read: cuts the utterances out of the stream in time order.
+void feedUtterances(const fs::path& file, const std::vector<Utterance>& utterances, UtteranceQueue& queue) {
+    std::vector<std::int16_t> held; // samples from frame `heldFrom` on
+    std::size_t heldFrom = 0;       // in samples
+    std::size_t next = 0;
+    auto cutReady = [&](bool atEnd) {
+        while (next < utterances.size()) {
+            const Utterance& u = utterances[next];
+            const std::size_t begin = u.firstFrame * kFrameSamples;
+            const std::size_t end = u.endFrame * kFrameSamples;
+            if (!atEnd && heldFrom + held.size() < end) return true;
+            const std::size_t from = std::clamp(begin, heldFrom, heldFrom + held.size()) - heldFrom;
+            const std::size_t to = std::clamp(end, heldFrom, heldFrom + held.size()) - heldFrom;
+            UtteranceQueue::Job job{next, u.firstFrame, {held.begin() + std::ptrdiff_t(from), held.begin() + std::ptrdiff_t(to)}};
+            if (!queue.push(std::move(job))) return false;
+            ++next;
+            // Nothing before the next utterance is needed again.
+            const std::size_t keepFrom = next < utterances.size()
+                                             ? std::min(utterances[next].firstFrame * kFrameSamples, heldFrom + held.size())
+                                             : heldFrom + held.size();
+            if (keepFrom > heldFrom) {
+                held.erase(held.begin(), held.begin() + std::ptrdiff_t(keepFrom - heldFrom));
+                heldFrom = keepFrom;
+            }
+        }
+        return true;
+    };
+    struct Stop {};
+    try {
+        readSpeechAudio(file, [&](std::span<const std::int16_t> samples) {
+            // Samples before the next utterance are never held.
+            std::size_t skip = 0;
+            if (held.empty() && next < utterances.size()) {
+                const std::size_t begin = utterances[next].firstFrame * kFrameSamples;
+                if (begin > heldFrom) skip = std::min(samples.size(), begin - heldFrom);
+                heldFrom += skip;
+            }
+            if (next >= utterances.size()) throw Stop{};
+            held.insert(held.end(), samples.begin() + std::ptrdiff_t(skip), samples.end());
+            if (!cutReady(false)) throw Stop{};
+        });
+        cutReady(true);
+    } catch (const Stop&) {
     }
 }
 
@@ -255,44 +334,53 @@ std::vector<CaptionWord> Transcriber::transcribe(const fs::path& file, const std
     if (!isSupportedLocale(locale))
         throw TranscriberError::unsupportedLanguage(locale.empty() ? currentLocaleIdentifier() : locale);
 
-    const std::vector<std::int16_t> samples = readSpeechAudio(file);
-    const std::vector<Utterance> utterances = splitIntoUtterances(frameLevels(samples));
+    const std::vector<Utterance> utterances = splitIntoUtterances(frameLevels(file));
+    DecoderPool& pool = DecoderPool::shared(model_);
+    std::size_t workers = std::min(pool.capacity(), utterances.size());
+    if (threads > 0) workers = std::min(workers, static_cast<std::size_t>(threads));
 
+    // Each utterance's words land in its own slot, so the result is in time
+    // order whichever worker finished first.
     std::vector<std::vector<CaptionWord>> found(utterances.size());
-    const int wanted = threads > 0 ? threads : core::activeProcessorCount();
-    const std::size_t workers = std::min<std::size_t>(static_cast<std::size_t>(wanted), utterances.size());
-    // Longest utterances first, so that no worker is left with a long one at the end.
-    std::vector<std::size_t> order(utterances.size());
-    for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
-    std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
-        return utterances[a].endFrame - utterances[a].firstFrame > utterances[b].endFrame - utterances[b].firstFrame;
-    });
-    std::atomic<std::size_t> next{0};
-    std::atomic<bool> failed{false};
-    std::exception_ptr failure;
-    std::mutex failureMutex;
-    auto work = [&] {
-        try {
-            Decoder decoder = makeDecoder(model_);
-            if (!decoder) throw TranscriberError::unsupportedSystem();
-            for (std::size_t k = next++; k < order.size() && !failed; k = next++)
-                decodeUtterance(decoder.get(), samples, utterances[order[k]], found[order[k]]);
-        } catch (...) {
-            std::lock_guard lock(failureMutex);
-            if (!failure) failure = std::current_exception();
-            failed = true;
-        }
-    };
-    std::vector<std::thread> pool;
-    for (std::size_t t = 1; t < workers; ++t) pool.emplace_back(work);
-    if (workers > 0) work();
-    for (auto& t : pool) t.join();
-    if (failure) std::rethrow_exception(failure);
+    UtteranceQueue queue(2 * workers);
+    std::vector<std::thread> workerThreads;
+    for (std::size_t t = 0; t < workers; ++t)
+        workerThreads.emplace_back([&] {
+            try {
+                while (auto job = queue.pop()) {
+                    const DecoderPool::Lease decoder = pool.acquire();
+                    found[job->index] = decodeUtterance(decoder, job->samples, job->firstFrame);
+                }
+            } catch (...) {
+                queue.fail(std::current_exception());
+            }
+        });
+    try {
+        feedUtterances(file, utterances, queue);
+    } catch (...) {
+        queue.fail(std::current_exception());
+    }
+    queue.close();
+    for (auto& t : workerThreads) t.join();
+    if (auto failure = queue.failure()) std::rethrow_exception(failure);
 
     std::vector<CaptionWord> words;
     for (auto& part : found) words.insert(words.end(), part.begin(), part.end());
-    words = splitMultiWordRuns(words);
+    words = punctuate(splitMultiWordRuns(words));
     if (words.empty()) throw TranscriberError::nothingRecognised();
+    return words;
+}
+
+std::vector<CaptionWord> Transcriber::punctuate(std::vector<CaptionWord> words) {
+    bool sentenceStart = true;
+    for (std::size_t i = 0; i < words.size(); ++i) {
+        CaptionWord& w = words[i];
+        if (w.text.empty()) continue;
+        if (sentenceStart || w.text == "i" || w.text.rfind("i'", 0) == 0) w.text = core::uppercaseFirst(w.text);
+        const bool last = i + 1 == words.size();
+        sentenceStart = last || words[i + 1].start - w.end >= kSentencePauseSeconds;
+        if (sentenceStart && w.text.back() != '.' && w.text.back() != '?' && w.text.back() != '!') w.text += '.';
+    }
     return words;
 }
 

@@ -53,11 +53,21 @@ public:
     // English); an empty identifier stands for the user's current locale.
     static bool isSupportedLocale(std::string_view identifier);
 
-    // Recognises the words of `file` in time order. Throws TranscriberError,
-    // or the audio reader's error unchanged. Uses every core of the machine
-    // unless `threads` (> 0) says otherwise.
+    // Recognises the words of `file` in time order, punctuated (below).
+    // Throws TranscriberError, or the audio reader's error unchanged. The
+    // decoders are the process's shared ones (at most one per core), so
+    // items transcribing at once take turns; `threads` (> 0) uses fewer.
+    // The same file always gives the same words.
     std::vector<CaptionWord> transcribe(const std::filesystem::path& file, const std::string& locale,
                                         int threads = 0) const;
+
+    // A pause this long between two words ends a sentence.
+    static constexpr double kSentencePauseSeconds = 0.8;
+    // The recogniser gives no punctuation: a full stop goes after every word
+    // followed by a pause of at least kSentencePauseSeconds and after the
+    // last word, and each sentence's first word (and the pronoun "i") is
+    // capitalised.
+    static std::vector<CaptionWord> punctuate(std::vector<CaptionWord> words);
 
     // Words whose text holds blanks become one word per piece, sharing the
     // span equally.

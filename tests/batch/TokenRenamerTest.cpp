@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 #include <unicode/gregocal.h>
 
+#include "core/Text.h"
 #include "core/Uuid.h"
 
 namespace {
@@ -191,6 +192,32 @@ TEST(TokenRenamer, UnsafeCharactersBecomeUnderscores) {
 TEST(TokenRenamer, InvalidUtf8IsCarriedThroughUnchanged) {
     const std::string name = "bad\xff:name";
     EXPECT_EQ(resolve("{name}_{index:2}", itemNamed(name + ".wav"), 3), "bad\xff_name_03");
+}
+
+} // namespace
+
+namespace {
+
+// 10 000 copies of {show} with a 100 kB show title would make 1 GB; the cap
+// holds inside each replacement, so nothing near that size is ever built.
+TEST(TokenRenamerCap, HugeExpansionStopsAtTheCap) {
+    std::string pattern;
+    for (int i = 0; i < 10000; ++i) pattern += "{show}";
+    const std::string title(100 * 1024, 'a');
+    const BatchItem item = itemNamed("ep.wav");
+    for (const auto& [pat, vars] : std::vector<std::pair<std::string, std::map<std::string, std::string>>>{
+             {pattern, {{"show", title}}},
+             {std::string(pattern).replace(0, 6, "{name}"), {{"show", title}, {"name", title}}},
+             {std::string(20000, '{') + pattern, {{"show", "\u00e9\u00e9\u00e9"}}}}) {
+        const auto start = std::chrono::steady_clock::now();
+        const std::string name = batch::TokenRenamer().resolve(pat, item, 1, 1, vars);
+        const auto took = std::chrono::steady_clock::now() - start;
+        EXPECT_LE(name.size(), 64u * 1024);
+        EXPECT_GT(name.size(), 60u * 1024);
+        EXPECT_TRUE(core::isValidUtf8(name));
+        // The old code took 15 s and 2 GB here.
+        EXPECT_LT(std::chrono::duration_cast<std::chrono::milliseconds>(took).count(), 2000);
+    }
 }
 
 } // namespace

@@ -86,7 +86,7 @@ TEST(FFmpegRunner, LeadingArgumentsComeFirstAndArgumentsPassUnchanged) {
     const auto r = run(echo, {"a b", "-x", "*", "$HOME", "é=\"q\""});
     EXPECT_FALSE(r.error);
     ASSERT_EQ(r.logs.size(), 1u);
-    EXPECT_EQ(r.logs[0], "[-hide_banner]\n[-nostdin]\n[-loglevel]\n[error]\n[a b]\n[-x]\n[*]\n[$HOME]\n[é=\"q\"]\n");
+    EXPECT_EQ(r.logs[0], "[-hide_banner]\n[-nostdin]\n[-loglevel]\n[error]\n[-xerror]\n[a b]\n[-x]\n[*]\n[$HOME]\n[é=\"q\"]\n");
 }
 
 struct ExitCase {
@@ -166,6 +166,21 @@ TEST(FFmpegRunner, RunsTheRealFFmpeg) {
         EXPECT_NE(e.exitCode(), 0);
         EXPECT_NE(e.message().find("/nonexistent/file.wav"), std::string::npos);
     }
+}
+
+} // namespace
+
+namespace {
+
+// FFmpeg 5 exits with 0 when its trailer cannot be written; the run still fails.
+TEST(FFmpegRunner, WriteErrorWithExitZeroFails) {
+    testsupport::TempDir dir;
+    const auto binary =
+        script(dir / "ffmpeg", "echo '[mp3 @ 0x1] Error writing trailer of out.mp3: No space left on device' >&2; exit 0");
+    const auto r = run(binary);
+    ASSERT_TRUE(r.error.has_value());
+    EXPECT_EQ(r.error->kind(), FFmpegRunner::FFmpegError::Kind::executionFailed);
+    EXPECT_NE(std::string(r.error->what()).find("No space left on device"), std::string::npos);
 }
 
 } // namespace

@@ -1,0 +1,52 @@
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace core {
+
+namespace fs = std::filesystem;
+
+// The temporary directory (TMPDIR honoured), always as an absolute path.
+fs::path temporaryDirectory();
+
+// A run's work folder: "<prefix>-<UUID>" under the temporary directory,
+// created exclusively with mode 0700, holding a lock file that stays locked
+// (flock) while the folder is in use. Removed with everything in it when the
+// object goes out of scope. After a crash the lock is gone with the process,
+// and sweepLeftovers() removes the folder on the next start.
+class LockedWorkFolder {
+public:
+    static constexpr std::string_view kLockFileName = "run.lock";
+
+    // Throws FileError when the folder cannot be made.
+    explicit LockedWorkFolder(std::string_view prefix, const fs::path& root = temporaryDirectory());
+    ~LockedWorkFolder();
+    LockedWorkFolder(const LockedWorkFolder&) = delete;
+    LockedWorkFolder& operator=(const LockedWorkFolder&) = delete;
+
+    const fs::path& path() const { return path_; }
+    // Records a folder this run writes temporary files (AtomicFile) into, so
+    // that the sweep after a crash knows where to look for them.
+    void noteOutputFolder(const fs::path& folder);
+
+private:
+    fs::path path_;
+    int lockFd_ = -1;
+};
+
+struct SweepResult {
+    std::vector<fs::path> removedFolders;
+    std::vector<fs::path> removedFiles;
+};
+
+// Removes what crashed or killed runs left behind: "<prefix>-<UUID>" work
+// folders under `root` whose lock no live process holds (a folder without
+// a lock file only once it is a minute old), and the temporary files
+// (".qv-<token>.part") that such a run noted in its output folders and that
+// no live process holds. Touches nothing else; never fails.
+SweepResult sweepLeftovers(std::string_view prefix, const fs::path& root = temporaryDirectory());
+
+} // namespace core

@@ -1,0 +1,173 @@
+#include "episode/CoverArt.h"
+
+#include <array>
+#include <cstdint>
+#include <cstring>
+#include <fstream>
+#include <memory>
+
+#include <libheif/heif.h>
+
+#include "core/Files.h"
+#include "episode/LibavSupport.h"
+
+namespace episode {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr std::int64_t kMaxPixels = 100'000'000; // refused before decoding
+
+enum class Kind { jpeg, png, heif, other };
+
+Kind sniff(const fs::path& file) {
+    std::array<unsigned char, 12> head{};
+    std::ifstream in(file, std::ios::binary);
+    if (!in.read(reinterpret_cast<char*>(head.data()), head.size())) return Kind::other;
+    if (head[0] == 0xFF && head[1] == 0xD8 && head[2] == 0xFF) return Kind::jpeg;
+    if (head[0] == 0x89 && head[1] == 'P' && head[2] == 'N' && head[3] == 'G') return Kind::png;
+    if (std::memcmp(head.data() + 4, "ftyp", 4) == 0) return Kind::heif;
+    return Kind::other;
+}
+
+bool tooLarge(int width, int height) {
+    return width <= 0 || height <= 0 || static_cast<std::int64_t>(width) * height > kMaxPixels;
+}
+
+libav::Frame decodeWithLibav(const fs::path& file) {
+    libav::Input input = libav::openLocalInput(file);
+    if (!input) return nullptr;
+    const int index = av_find_best_stream(input.get(), AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
+    if (index < 0) return nullptr;
+    const AVCodecParameters* par = input->streams[index]->codecpar;
+    if (tooLarge(par->width, par->height)) return nullptr;
+    const AVCodec* codec = avcodec_find_decoder(par->codec_id);
+    if (!codec) return nullptr;
+    libav::Codec decoder(avcodec_alloc_context3(codec));
+    if (!decoder || avcodec_parameters_to_context(decoder.get(), par) < 0 ||
+        avcodec_open2(decoder.get(), codec, nullptr) < 0)
+        return nullptr;
+    libav::Packet packet(av_packet_alloc());
+    libav::Frame frame(av_frame_alloc());
+    if (!packet || !frame) return nullptr;
+    bool got = false;
+    while (!got && av_read_frame(input.get(), packet.get()) >= 0) {
+        if (packet->stream_index == index && avcodec_send_packet(decoder.get(), packet.get()) >= 0)
+            got = avcodec_receive_frame(decoder.get(), frame.get()) >= 0;
+        av_packet_unref(packet.get());
+    }
+    if (!got && avcodec_send_packet(decoder.get(), nullptr) >= 0)
+        got = avcodec_receive_frame(decoder.get(), frame.get()) >= 0;
+    if (!got || tooLarge(frame->width, frame->height)) return nullptr;
+    return frame;
+}
+
+struct HeifContextDeleter {
+    void operator()(heif_context* c) const { heif_context_free(c); }
+};
+struct HeifHandleDeleter {
+    void operator()(heif_image_handle* h) const { heif_image_handle_release(h); }
+};
+struct HeifImageDeleter {
+    void operator()(heif_image* i) const { heif_image_release(i); }
+};
+
+libav::Frame decodeWithHeif(const fs::path& file) {
+    std::unique_ptr<heif_context, HeifContextDeleter> context(heif_context_alloc());
+    if (!context || heif_context_read_from_file(context.get(), file.c_str(), nullptr).code != heif_error_Ok)
+        return nullptr;
+    heif_image_handle* rawHandle = nullptr;
+    if (heif_context_get_primary_image_handle(context.get(), &rawHandle).code != heif_error_Ok) return nullptr;
+    std::unique_ptr<heif_image_handle, HeifHandleDeleter> handle(rawHandle);
+    if (tooLarge(heif_image_handle_get_width(rawHandle), heif_image_handle_get_height(rawHandle))) return nullptr;
+    heif_image* rawImage = nullptr;
+    if (heif_decode_image(rawHandle, &rawImage, heif_colorspace_RGB, heif_chroma_interleaved_RGB, nullptr).code !=
+        heif_error_Ok)
+        return nullptr;
+    std::unique_ptr<heif_image, HeifImageDeleter> image(rawImage);
+    const int width = heif_image_get_width(rawImage, heif_channel_interleaved);
+    const int height = heif_image_get_height(rawImage, heif_channel_interleaved);
+    int stride = 0;
+    const std::uint8_t* plane = heif_image_get_plane_readonly(rawImage, heif_channel_interleaved, &stride);
+    if (!plane || tooLarge(width, height) || stride < width * 3) return nullptr;
+    libav::Frame frame(av_frame_alloc());
+    if (!frame) return nullptr;
+    frame->format = AV_PIX_FMT_RGB24;
+    frame->width = width;
+    frame->height = height;
+    if (av_frame_get_buffer(frame.get(), 0) < 0) return nullptr;
+    for (int y = 0; y < height; ++y)
+        std::memcpy(frame->data[0] + static_cast<std::ptrdiff_t>(y) * frame->linesize[0],
+                    plane + static_cast<std::ptrdiff_t>(y) * stride, static_cast<std::size_t>(width) * 3);
+    return frame;
+}
+
+std::optional<std::string> encodeJPEG(const AVFrame* picture) {
+    const AVCodec* codec = avcodec_find_encoder(AV_CODEC_ID_MJPEG);
+    if (!codec) return std::nullopt;
+    libav::Codec encoder(avcodec_alloc_context3(codec));
+    if (!encoder) return std::nullopt;
+    encoder->width = picture->width;
+    encoder->height = picture->height;
+    encoder->pix_fmt = AV_PIX_FMT_YUVJ420P;
+    encoder->color_range = AVCOL_RANGE_JPEG;
+    encoder->time_base = AVRational{1, 25};
+    encoder->flags |= AV_CODEC_FLAG_QSCALE;
+    encoder->global_quality = FF_QP2LAMBDA * 3;
+    if (avcodec_open2(encoder.get(), codec, nullptr) < 0) return std::nullopt;
+
+    // Padded frames on both sides: libswscale reads and writes past the
+    // visible width in whole vector blocks.
+    libav::Frame yuv(av_frame_alloc());
+    if (!yuv) return std::nullopt;
+    yuv->format = AV_PIX_FMT_YUVJ420P;
+    yuv->width = picture->width;
+    yuv->height = picture->height;
+    if (av_frame_get_buffer(yuv.get(), 0) < 0) return std::nullopt;
+    libav::Scaler scaler(sws_getContext(picture->width, picture->height, static_cast<AVPixelFormat>(picture->format),
+                                        picture->width, picture->height, AV_PIX_FMT_YUVJ420P, SWS_BICUBIC, nullptr,
+                                        nullptr, nullptr));
+    if (!scaler) return std::nullopt;
+    if (sws_scale(scaler.get(), picture->data, picture->linesize, 0, picture->height, yuv->data, yuv->linesize) <= 0)
+        return std::nullopt;
+    yuv->pts = 0;
+    yuv->quality = encoder->global_quality;
+    if (avcodec_send_frame(encoder.get(), yuv.get()) < 0 || avcodec_send_frame(encoder.get(), nullptr) < 0)
+        return std::nullopt;
+    libav::Packet packet(av_packet_alloc());
+    if (!packet || avcodec_receive_packet(encoder.get(), packet.get()) < 0 || packet->size <= 0)
+        return std::nullopt;
+    return std::string(reinterpret_cast<const char*>(packet->data), static_cast<std::size_t>(packet->size));
+}
+
+} // namespace
+
+bool CoverArt::isPNGOrJPEG(const fs::path& file) {
+    const Kind kind = sniff(file);
+    return kind == Kind::jpeg || kind == Kind::png;
+}
+
+std::optional<std::string> CoverArt::jpegOf(const fs::path& file) {
+    libav::Frame frame = sniff(file) == Kind::heif ? decodeWithHeif(file) : nullptr;
+    if (!frame) frame = decodeWithLibav(file);
+    if (!frame) return std::nullopt;
+    return encodeJPEG(frame.get());
+}
+
+std::optional<CoverArt::Picture> CoverArt::forTag(const fs::path& file) {
+    std::error_code ec;
+    if (!fs::is_regular_file(file, ec)) return std::nullopt;
+    const Kind kind = sniff(file);
+    if (kind == Kind::jpeg || kind == Kind::png) {
+        try {
+            return Picture{core::readFile(file), kind == Kind::png};
+        } catch (const core::Error&) {
+            return std::nullopt;
+        }
+    }
+    if (auto jpeg = jpegOf(file)) return Picture{std::move(*jpeg), false};
+    return std::nullopt;
+}
+
+} // namespace episode

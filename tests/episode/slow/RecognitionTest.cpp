@@ -1,0 +1,116 @@
+// Recognition on real recordings: espeak-ng speech with 50 Hz hum and noise
+// mixed in, through the shared decoders.
+
+#include <gtest/gtest.h>
+
+#include <cctype>
+#include <cmath>
+#include <string>
+#include <vector>
+
+#include "core/Files.h"
+#include "episode/ClipPicker.h"
+#include "episode/DecoderPool.h"
+#include "episode/Transcriber.h"
+#include "support/TestSupport.h"
+
+using episode::CaptionWord;
+using episode::Transcriber;
+namespace fs = std::filesystem;
+
+namespace {
+
+// A show of short sentences with pauses of 2.5 s, and one long, lively
+// sentence in the middle; hum and noise as a cheap microphone gives them.
+fs::path humSpeech(const testsupport::TempDir& dir) {
+    const auto clean = dir / "speech.wav";
+    testsupport::runTool({"espeak-ng", "-v", "en-us", "-s", "150", "-m", "-w", clean.string(),
+                          "<speak>Welcome to the garden show. <break time=\"2500ms\"/> "
+                          "Today we plant some trees. <break time=\"2500ms\"/> "
+                          "The weather is cold and wet. <break time=\"2500ms\"/> "
+                          "Is it too late to plant now or can we still do it in the park this week and then "
+                          "go on with all the rest of the work in the spring <break time=\"2500ms\"/> "
+                          "We water the trees. <break time=\"2500ms\"/> "
+                          "Thank you for listening to the show.</speak>"});
+    const auto out = dir / "episode.wav";
+    // Speech at full level, 50 Hz hum at -30 dBFS and pink noise under it.
+    testsupport::runTool({"ffmpeg", "-nostdin", "-loglevel", "error", "-y", "-i", clean.string(), "-f", "lavfi", "-i",
+                          "sine=frequency=50:sample_rate=48000", "-f", "lavfi", "-i",
+                          "anoisesrc=color=pink:amplitude=0.003:sample_rate=48000", "-filter_complex",
+                          "[0:a]aresample=48000[s];[1:a]volume=0.03[h];[s][h][2:a]amix=inputs=3:duration=first:normalize=0",
+                          "-ac", "2", out.string()});
+    return out;
+}
+
+std::string asText(const std::vector<CaptionWord>& words) {
+    std::string out;
+    for (const auto& w : words) out += w.text + "@" + std::to_string(w.start) + "-" + std::to_string(w.end) + " ";
+    return out;
+}
+
+class Recognition : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (!Transcriber::isSupported()) GTEST_SKIP() << "speech model not installed";
+        file_ = humSpeech(dir_);
+    }
+    testsupport::TempDir dir_;
+    fs::path file_;
+};
+
+} // namespace
+
+TEST_F(Recognition, SameFileGivesTheSameWordsEveryRun) {
+    const Transcriber t;
+    const std::string first = asText(t.transcribe(file_, "en_US"));
+    // Different worker counts hand the utterances to decoders in other orders.
+    EXPECT_EQ(asText(t.transcribe(file_, "en_US", 1)), first);
+    EXPECT_EQ(asText(t.transcribe(file_, "en_US", 3)), first);
+    EXPECT_EQ(asText(t.transcribe(file_, "en_US")), first);
+}
+
+TEST_F(Recognition, SentencesEndAtPausesAndStartCapitalised) {
+    const auto words = Transcriber().transcribe(file_, "en_US");
+    ASSERT_GT(words.size(), 20u);
+    int sentences = 0;
+    for (std::size_t i = 0; i < words.size(); ++i) {
+        const bool ends = words[i].text.back() == '.';
+        const bool pauseAfter = i + 1 == words.size() || words[i + 1].start - words[i].end >= 0.8;
+        EXPECT_EQ(ends, pauseAfter) << words[i].text;
+        if (ends) ++sentences;
+        const bool startsSentence = i == 0 || words[i - 1].text.back() == '.';
+        if (startsSentence) {
+            EXPECT_TRUE(std::isupper(static_cast<unsigned char>(words[i].text.front()))) << words[i].text;
+        }
+    }
+    EXPECT_GE(sentences, 5); // five pauses of 2.5 s and the end
+    // Cues break at those sentence ends: no cue holds a full stop before its last word.
+    for (const auto& cue : Transcriber::cues(words, 42, 4.0))
+        for (std::size_t k = 0; k + 1 < cue.words.size(); ++k)
+            EXPECT_NE(cue.words[k].text.back(), '.') << cue.text();
+}
+
+TEST_F(Recognition, ClipPickerChoosesALaterSentenceOnRecognisedWords) {
+    const auto words = Transcriber().transcribe(file_, "en_US");
+    const double duration = words.back().end + 1;
+    const double start = episode::ClipPicker::liveliestStart(words, duration, 8.0);
+    // Not the start of the episode: a sentence start after a pause.
+    EXPECT_GT(start, 1.0);
+    bool atSentence = false;
+    for (std::size_t i = 1; i < words.size(); ++i)
+        if (words[i - 1].text.back() == '.' && std::abs(words[i].start - 0.25 - start) < 1e-9) atSentence = true;
+    EXPECT_TRUE(atSentence) << start;
+}
+
+TEST(DecoderPool, NeverMakesMoreDecodersThanItsCapacity) {
+    if (!Transcriber::isSupported()) GTEST_SKIP() << "speech model not installed";
+    EXPECT_LE(episode::DecoderPool::defaultCapacity(), episode::DecoderPool::kMaxDecoders);
+    episode::DecoderPool pool(Transcriber::SpeechModel::installed(), 2);
+    {
+        auto a = pool.acquire();
+        auto b = pool.acquire();
+        EXPECT_NE(a.get(), b.get());
+    }
+    auto c = pool.acquire(); // a freed one comes back
+    EXPECT_EQ(pool.decodersMade(), 2u);
+}
