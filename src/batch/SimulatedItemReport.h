@@ -15,6 +15,9 @@ struct SimulatedItemReport {
     std::vector<std::string> projectedFileNames; // relative to projectedDirectory
     std::filesystem::path projectedDirectory;
     std::vector<std::string> warnings;
+    // A predicted name is also predicted for another item (set by the output
+    // planner together with its "is also written by" warning).
+    bool hasCollision = false;
 
     bool operator==(const SimulatedItemReport&) const = default;
 };

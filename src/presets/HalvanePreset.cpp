@@ -69,9 +69,6 @@ HalvanePreset::PresetError HalvanePreset::PresetError::cannotMeetSizeLimit(std::
     return PresetError(fmt::format("Could not get the web image under {} KB", maxKB));
 }
 HalvanePreset::PresetError HalvanePreset::PresetError::encodingFailed() { return PresetError("JPEG encoding failed"); }
-HalvanePreset::PresetError HalvanePreset::PresetError::processingUnavailable() {
-    return PresetError("Photo processing is not available in this build: the image engine is missing.");
-}
 
 HalvanePreset::HalvanePreset() : HalvanePreset("1042_Maple_Lane", true, true, true, true, 2048, 2000, std::nullopt, 0.85) {}
 
@@ -104,11 +101,6 @@ void HalvanePreset::setPortal(Portal portal) {
         maxWebFileSizeKB = s->maxKB;
         webAspect = s->aspect;
     }
-}
-
-std::vector<std::filesystem::path> HalvanePreset::process(const batch::BatchItem&,
-                                                          const batch::ProcessingContext&) const {
-    throw PresetError::processingUnavailable();
 }
 
 } // namespace presets

@@ -14,4 +14,10 @@ inline constexpr std::string_view kCaptionsHelp =
 inline constexpr std::string_view kFillersHelp =
     "Cut um, uh and stuttered words (true/false, needs the English speech model)";
 
+// Output planner: what an episode will lack when no transcription is available.
+inline constexpr std::string_view kTranscriptsSkippedWarning =
+    "Transcripts need the English speech model; they will be skipped";
+inline constexpr std::string_view kFillersSkippedWarning =
+    "Filler-word removal needs the English speech model; it will be skipped";
+
 } // namespace presets::platformtexts

@@ -113,29 +113,37 @@ audio::CleanupOptions QuorvelPreset::effectiveCleanup() const {
     return out;
 }
 
-std::vector<std::filesystem::path> QuorvelPreset::process(const batch::BatchItem& item,
-                                                          const batch::ProcessingContext& context) const {
-    const auto pipeline = pipeline_ ? pipeline_ : episode::sharedEpisodePipelinePointer();
-
+int QuorvelPreset::episodeNumberOf(std::int64_t itemIndex) const {
     // First item of the batch gets episodeNumber, the next one more, ...
     std::int64_t episode = 0;
-    if (__builtin_add_overflow(episodeNumber, static_cast<std::int64_t>(context.itemIndex) - 1, &episode) ||
-        episode < std::numeric_limits<int>::min() || episode > std::numeric_limits<int>::max())
-        throw PodcastPresetError::episodeNumberOutOfRange(episodeNumber, context.itemIndex);
+    if (__builtin_add_overflow(episodeNumber, itemIndex - 1, &episode) || episode < std::numeric_limits<int>::min() ||
+        episode > std::numeric_limits<int>::max())
+        throw PodcastPresetError::episodeNumberOutOfRange(episodeNumber, itemIndex);
+    return static_cast<int>(episode);
+}
 
-    const std::map<std::string, std::string> variables = {
+std::map<std::string, std::string> QuorvelPreset::namingVariables(const batch::BatchItem& item, int episode) const {
+    return {
         {"show", showTitle},
         {"ep", fmt::format("{}", episode)},
         {"title", item.originalFileName},
     };
+}
+
+std::vector<std::filesystem::path> QuorvelPreset::process(const batch::BatchItem& item,
+                                                          const batch::ProcessingContext& context) const {
+    const auto pipeline = pipeline_ ? pipeline_ : episode::sharedEpisodePipelinePointer();
+
+    const int episode = episodeNumberOf(context.itemIndex);
     const std::string baseName = batch::TokenRenamer().resolve(context.configuration.namingPattern, item,
-                                                              context.itemIndex, context.totalItems, variables);
+                                                              context.itemIndex, context.totalItems,
+                                                              namingVariables(item, episode));
 
     episode::PodcastMetadata tags;
     tags.title = core::replaceAll(item.originalFileName, "_", " ");
     tags.artist = hostName;
     tags.podcastName = showTitle;
-    tags.episodeNumber = static_cast<int>(episode);
+    tags.episodeNumber = episode;
     tags.seasonNumber = std::nullopt;
     tags.showNotes = loudnessStandard_ == LoudnessStandard::acx
                          ? std::string("Exported with Quorvel for Audible / ACX.")

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <map>
 #include <memory>
 #include <optional>
 #include <set>
@@ -98,6 +99,12 @@ public:
 
     // acx: -20 LUFS, -3.5 dBTP; otherwise targetLUFS at the standard's peak.
     audio::LoudnessTarget loudnessTarget() const;
+    // The episode number of the job's item at itemIndex (from 1). Throws
+    // PodcastPresetError when it leaves the range of the tags' numbers.
+    int episodeNumberOf(std::int64_t itemIndex) const;
+    // The naming variables show, ep and title of an item.
+    std::map<std::string, std::string> namingVariables(const batch::BatchItem& item, int episode) const;
+
     // cleanup, with 1.0 s room tone for acx.
     audio::CleanupOptions effectiveCleanup() const;
 

@@ -3,7 +3,10 @@
 #include <algorithm>
 #include <cmath>
 
+#include <fmt/format.h>
+
 #include "core/Numbers.h"
+#include "core/Text.h"
 
 namespace presets {
 
@@ -12,9 +15,6 @@ ZentrixPreset::TextureError ZentrixPreset::TextureError::cannotOpenImage(const s
 }
 ZentrixPreset::TextureError ZentrixPreset::TextureError::notSeamless(const std::string& text) {
     return TextureError(text);
-}
-ZentrixPreset::TextureError ZentrixPreset::TextureError::processingUnavailable() {
-    return TextureError("Texture processing is not available in this build: the image engine is missing.");
 }
 
 ZentrixPreset::ZentrixPreset() = default;
@@ -56,9 +56,81 @@ ZentrixPreset::Size ZentrixPreset::targetSize(std::int64_t width, std::int64_t h
     return out;
 }
 
-std::vector<std::filesystem::path> ZentrixPreset::process(const batch::BatchItem&,
-                                                          const batch::ProcessingContext&) const {
-    throw TextureError::processingUnavailable();
+std::vector<std::filesystem::path> ZentrixPreset::process(const batch::BatchItem& item,
+                                                          const batch::ProcessingContext& context) const {
+    Outputs outputs;
+    switch (operationalMode) {
+    case OperationalMode::channelPackingORM: outputs = packChannels(item, context); break;
+    case OperationalMode::normalMapConvert: outputs = convertNormalMap(item, context); break;
+    case OperationalMode::normalFromHeight: outputs = normalMapFromHeight(item, context); break;
+    case OperationalMode::powerOfTwoEnforce: outputs = enforcePowerOfTwo(item, context); break;
+    case OperationalMode::spriteSheetAtlas: outputs = compileSpriteSheets(item, context); break;
+    case OperationalMode::tilingCheck: outputs = checkTiling(item, context); break;
+    }
+    progress(context, 1.0, "Texture processing finished.");
+    return outputs;
+}
+
+// ---- Rules shared with the output planner ----
+
+std::optional<std::filesystem::path> ZentrixPreset::groupLeader(const std::vector<std::filesystem::path>& group,
+                                                                const std::set<std::string>& extensions,
+                                                                const std::vector<std::filesystem::path>& jobSourcePaths) {
+    if (group.empty()) return std::nullopt;
+    if (!jobSourcePaths.empty()) {
+        std::set<std::filesystem::path> job;
+        for (const auto& path : jobSourcePaths) job.insert(standardized(path));
+        for (const auto& member : group) {
+            std::string ext = member.extension().string();
+            if (!ext.empty()) ext = core::toLower(std::string_view(ext).substr(1));
+            if (extensions.count(ext) && job.count(standardized(member))) return member;
+        }
+    }
+    return group.front();
+}
+
+std::filesystem::path ZentrixPreset::standardized(const std::filesystem::path& path) {
+    std::error_code ec;
+    std::filesystem::path absolute = std::filesystem::absolute(path, ec);
+    if (ec) absolute = path;
+    return absolute.lexically_normal();
+}
+
+bool ZentrixPreset::usesDefaultPattern(std::string_view namingPattern) const {
+    return namingPattern == defaultNamingPattern();
+}
+
+std::string ZentrixPreset::potToken(std::int64_t width, std::int64_t height) {
+    return fmt::format("{}x{}", width, height);
+}
+
+std::string ZentrixPreset::normalMapStem(std::string_view stem) const {
+    return std::string(stem) + "_Normal" + std::string(image::tag(normalTarget));
+}
+
+std::string ZentrixPreset::mipmapFileName(std::string_view base, int level, int dimension) {
+    return fmt::format("{}_mip{}_{}.png", base, level, dimension);
+}
+
+// ---- Helpers of the modes ----
+
+std::string ZentrixPreset::patternName(const batch::BatchItem& item, const batch::ProcessingContext& context,
+                                       const std::map<std::string, std::string>& tokens) {
+    return batch::TokenRenamer().resolve(context.configuration.namingPattern, item, context.itemIndex,
+                                         context.totalItems, tokens);
+}
+
+const std::vector<std::filesystem::path>& ZentrixPreset::jobFiles(const batch::ProcessingContext& context) {
+    static const std::vector<std::filesystem::path> none;
+    return context.jobSourcePaths ? *context.jobSourcePaths : none;
+}
+
+void ZentrixPreset::progress(const batch::ProcessingContext& context, double fraction, std::string message) {
+    if (context.onProgressUpdate) context.onProgressUpdate(fraction, std::move(message));
+}
+
+void ZentrixPreset::log(const batch::ProcessingContext& context, std::string line) {
+    if (context.log) context.log(std::move(line));
 }
 
 } // namespace presets

@@ -1,6 +1,8 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <map>
 #include <filesystem>
 #include <optional>
 #include <set>
@@ -9,9 +11,12 @@
 #include <vector>
 
 #include "batch/BatchPreset.h"
+#include "batch/TokenRenamer.h"
 #include "core/EnumTable.h"
 #include "core/Error.h"
+#include "image/PackedTexture.h"
 #include "image/PowerOfTwoScaler.h"
+#include "image/SpriteSheetCompiler.h"
 #include "image/TextureOptions.h"
 
 namespace presets {
@@ -44,8 +49,20 @@ public:
         using core::Error::Error;
         static TextureError cannotOpenImage(const std::filesystem::path& file);
         static TextureError notSeamless(const std::string& text);
-        // Texture processing is not part of this build yet.
-        static TextureError processingUnavailable();
+    };
+
+    // The numbered frames one file belongs to and the sheet's name.
+    struct FrameSequence {
+        std::string name;
+        std::vector<std::filesystem::path> frames;
+        bool operator==(const FrameSequence&) const = default;
+    };
+
+    // The file names of one sheet set (relative to the output folder).
+    struct SpriteFileNames {
+        std::vector<std::string> images;
+        std::vector<std::string> data;
+        bool operator==(const SpriteFileNames&) const = default;
     };
 
     // Every option at its default (the edition's default preset).
@@ -62,13 +79,66 @@ public:
     std::set<std::string> supportedExtensions() const override;
     std::string defaultNamingPattern() const override;
 
-    // Fails every item until the texture engine is part of the build.
+    // Runs the job of operationalMode on one file and returns the files
+    // written, in the order written. Files of a group whose work runs on
+    // another item (material maps, sprite frames) and normal maps already in
+    // the target convention are skipped (batch::BatchSkip).
     std::vector<std::filesystem::path> process(const batch::BatchItem& item,
                                                const batch::ProcessingContext& context) const override;
 
     // Output size for a source size: power of two first (when enforced),
     // then the longest-side cap (when positive), each side at least 1.
     Size targetSize(std::int64_t width, std::int64_t height) const;
+
+    // ---- Rules shared with the output planner. ----
+
+    // The sprite sequence of a file: a name ending in digits (walk_07) is a
+    // frame of every file in its folder with the same prefix and extension,
+    // ordered by number (names in byte order first, so equal numbers such
+    // as walk_1 and walk_01 keep one order); other files stand alone. Never
+    // fails: an unlistable folder leaves the file alone.
+    static FrameSequence frameSequence(const std::filesystem::path& containing,
+                                       const std::set<std::string>& extensions);
+
+    // Page images and data files of a sheet set: "<seq>_Atlas<suffix>.png"
+    // for one page, "<seq>_Atlas-<i><suffix>.png" for several; one data file
+    // per page, except Godot's single "<seq>_Atlas<suffix>.tres".
+    static SpriteFileNames spriteFileNames(std::string_view sequence, std::string_view suffix, std::size_t pages,
+                                           image::DataFormat format);
+
+    // The file of a group (a material's maps in channel order, a sequence's
+    // frames) whose run does the group's work: the first one with an accepted
+    // extension that the job holds. Without a job list (a context made by
+    // hand), or when the job holds none of them, the group's first file.
+    // Nothing for an empty group.
+    static std::optional<std::filesystem::path> groupLeader(const std::vector<std::filesystem::path>& group,
+                                                            const std::set<std::string>& extensions,
+                                                            const std::vector<std::filesystem::path>& jobSourcePaths);
+
+    // Absolute, with "." and ".." resolved; links are not followed.
+    static std::filesystem::path standardized(const std::filesystem::path& path);
+
+    // Whether the pattern is exactly the preset's default one; the normal
+    // modes then use fixed names instead of the pattern.
+    bool usesDefaultPattern(std::string_view namingPattern) const;
+
+    // The {pot} token: "2048x1024".
+    static std::string potToken(std::int64_t width, std::int64_t height);
+
+    // stem + "_Normal" + "GL" or "DX" (of normalTarget), without extension.
+    std::string normalMapStem(std::string_view stem) const;
+
+    // base + "_mip" + level + "_" + longer side + ".png".
+    static std::string mipmapFileName(std::string_view base, int level, int dimension);
+
+    // The largest sheet side: maxTextureSize when positive, else 8192.
+    int spriteSheetLimit() const;
+    // spriteRotate, but only for formats that can describe rotated frames.
+    bool spriteRotationAllowed() const;
+
+    // The one log line of a full-size sheet set:
+    // "Run: 24 frames on 1024x1024 + 1024x512 (2 sheets), 3 duplicate frames reused".
+    static std::string sheetLogLine(std::string_view sequence, const image::SpriteSheetCompiler::Atlas& atlas);
 
     OperationalMode operationalMode = OperationalMode::channelPackingORM;
     image::EngineProfile engineProfile = image::EngineProfile::unrealORM;
@@ -86,6 +156,28 @@ public:
     bool spriteRotate = false;
     double normalStrength = 2.0;
     bool generateMissingNormal = false;
+
+private:
+    using Outputs = std::vector<std::filesystem::path>;
+
+    Outputs packChannels(const batch::BatchItem& item, const batch::ProcessingContext& context) const;
+    Outputs convertNormalMap(const batch::BatchItem& item, const batch::ProcessingContext& context) const;
+    Outputs normalMapFromHeight(const batch::BatchItem& item, const batch::ProcessingContext& context) const;
+    Outputs enforcePowerOfTwo(const batch::BatchItem& item, const batch::ProcessingContext& context) const;
+    Outputs compileSpriteSheets(const batch::BatchItem& item, const batch::ProcessingContext& context) const;
+    Outputs checkTiling(const batch::BatchItem& item, const batch::ProcessingContext& context) const;
+
+    // Writes a normal map under the normal modes' naming rule.
+    Outputs writeNormalMap(const image::PackedTexture& texture, const std::string& stem,
+                           const batch::BatchItem& item, const batch::ProcessingContext& context) const;
+
+    // The pattern name of the item under the mode's tokens (no extension).
+    static std::string patternName(const batch::BatchItem& item, const batch::ProcessingContext& context,
+                                   const std::map<std::string, std::string>& tokens);
+    // The job's source files, empty for a context made by hand.
+    static const std::vector<std::filesystem::path>& jobFiles(const batch::ProcessingContext& context);
+    static void progress(const batch::ProcessingContext& context, double fraction, std::string message);
+    static void log(const batch::ProcessingContext& context, std::string line);
 };
 
 } // namespace presets

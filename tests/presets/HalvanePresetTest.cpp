@@ -95,14 +95,3 @@ TEST(HalvanePreset, ErrorTextsNameOnlyTheFile) {
     EXPECT_STREQ(E::cannotMeetSizeLimit(500).what(), "Could not get the web image under 500 KB");
     EXPECT_STREQ(E::encodingFailed().what(), "JPEG encoding failed");
 }
-
-TEST(HalvanePreset, ProcessFailsUntilThePhotoEngineIsBuilt) {
-    HalvanePreset p;
-    batch::BatchItem item(core::Uuid::random(), "/in/front.jpg");
-    try {
-        p.process(item, batch::ProcessingContext{});
-        FAIL() << "no error";
-    } catch (const core::Error& e) {
-        EXPECT_NE(std::string(e.what()).find("not available"), std::string::npos);
-    }
-}

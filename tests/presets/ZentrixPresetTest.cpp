@@ -98,6 +98,7 @@ TEST(ZentrixPreset, ErrorTexts) {
                  "Failed to open texture image at rock.exr");
     EXPECT_STREQ(ZentrixPreset::TextureError::notSeamless("Seams on the left edge.").what(), "Seams on the left edge.");
     ZentrixPreset p;
+    p.operationalMode = OperationalMode::powerOfTwoEnforce;
     batch::BatchItem item(core::Uuid::random(), "/in/rock.png");
     EXPECT_THROW(p.process(item, batch::ProcessingContext{}), ZentrixPreset::TextureError);
 }

@@ -1,0 +1,296 @@
+// The texture preset's per-file modes, run through the real queue with four
+// workers on maps generated in a temporary folder.
+
+#include <fmt/format.h>
+#include <gtest/gtest.h>
+
+#include "ZentrixFixtures.h"
+#include "batch/BatchSkip.h"
+#include "support/TestSupport.h"
+
+namespace {
+
+using namespace zentrixtest;
+using batch::ProcessingStatus;
+using presets::OperationalMode;
+using presets::ZentrixPreset;
+
+ZentrixPreset packing() {
+    ZentrixPreset p;
+    p.operationalMode = OperationalMode::channelPackingORM;
+    p.engineProfile = image::EngineProfile::unrealORM;
+    return p;
+}
+
+class ZentrixPacking : public ::testing::Test {
+protected:
+    testsupport::TempDir dir;
+    fs::path out = dir / "out";
+};
+
+TEST_F(ZentrixPacking, MaterialPackedOnceOnItsPrimaryMap) {
+    writeGray(dir / "Rock_AO.png", 100, 60, 200);
+    writeGray(dir / "Rock_Roughness.png", 100, 60, 120);
+    writeGray(dir / "Rock_Metallic.png", 100, 60, 30);
+    const JobRun run = runJob(packing(), {dir / "Rock_AO.png", dir / "Rock_Roughness.png", dir / "Rock_Metallic.png"}, out);
+
+    EXPECT_EQ(run.status.at("Rock_AO.png"), ProcessingStatus::completed);
+    EXPECT_EQ(run.outputNames("Rock_AO.png"), std::vector<std::string>{"Rock_ORM_128x64.png"});
+    EXPECT_EQ(run.status.at("Rock_Roughness.png"), ProcessingStatus::skipped);
+    EXPECT_EQ(run.message.at("Rock_Roughness.png"), "Rock_Roughness is packed together with Rock_AO.png");
+    EXPECT_EQ(run.message.at("Rock_Metallic.png"), "Rock_Metallic is packed together with Rock_AO.png");
+    EXPECT_TRUE(run.logged("Packing Rock for Unreal Engine (ORM): Rock_AO.png, Rock_Roughness.png, Rock_Metallic.png"));
+    EXPECT_EQ(folderContents(out).size(), 1u);
+
+    const cv::Mat packed = pixelsOf(out / "Rock_ORM_128x64.png");
+    ASSERT_EQ(packed.size(), cv::Size(128, 64));
+    EXPECT_EQ(packed.at<cv::Vec4b>(10, 10), cv::Vec4b(200, 120, 30, 255));
+}
+
+TEST_F(ZentrixPacking, MissingMetallicLogsEngineDefaultsAndStillPacks) {
+    writeGray(dir / "Rock_AO.png", 32, 32, 200);
+    writeGray(dir / "Rock_Roughness.png", 32, 32, 120);
+    writeGray(dir / "Rock_Height.png", 32, 32, 60); // Unreal keeps height in alpha
+    const JobRun run = runJob(packing(), {dir / "Rock_AO.png", dir / "Rock_Roughness.png", dir / "Rock_Height.png"}, out);
+    EXPECT_TRUE(run.logged("Rock: no Metallic map, using engine defaults"));
+    EXPECT_EQ(run.outputNames("Rock_AO.png"), std::vector<std::string>{"Rock_ORM_32x32.png"});
+}
+
+TEST_F(ZentrixPacking, UnqueuedPsdMapLeavesTheWorkToTheFirstQueuedMap) {
+    testsupport::runTool({"convert-im6.q16", "-size", "32x32", "xc:rgb(200,200,201)", "-depth", "8",
+                           (dir / "Rock_AO.psd").string()});
+    writeGray(dir / "Rock_Roughness.png", 32, 32, 120);
+    writeGray(dir / "Rock_Metallic.png", 32, 32, 30);
+    const JobRun run = runJob(packing(), {dir / "Rock_Roughness.png", dir / "Rock_Metallic.png"}, out);
+
+    EXPECT_EQ(run.outputNames("Rock_Roughness.png"), std::vector<std::string>{"Rock_ORM_32x32.png"});
+    EXPECT_EQ(run.message.at("Rock_Metallic.png"), "Rock_Metallic is packed together with Rock_Roughness.png");
+    EXPECT_EQ(folderContents(out).size(), 1u);
+    const cv::Mat packed = pixelsOf(out / "Rock_ORM_32x32.png");
+    ASSERT_FALSE(packed.empty());
+    EXPECT_EQ(packed.at<cv::Vec4b>(5, 5), cv::Vec4b(200, 120, 30, 255)); // the PSD's AO is packed too
+
+    // A context made by hand has no job list: the material's first map leads.
+    batch::ProcessingContext context;
+    context.configuration.outputDirectory = out;
+    context.configuration.namingPattern = "{name}_{profile}_{pot}";
+    const batch::BatchItem item(core::Uuid::random(), dir / "Rock_Roughness.png");
+    try {
+        packing().process(item, context);
+        ADD_FAILURE() << "not skipped";
+    } catch (const batch::BatchSkip& skip) {
+        EXPECT_EQ(skip.reason, "Rock_Roughness is packed together with Rock_AO.psd");
+    }
+}
+
+TEST_F(ZentrixPacking, NonMapIsSkipped) {
+    writeGray(dir / "Pebble.png", 8, 8, 1);
+    const JobRun run = runJob(packing(), {dir / "Pebble.png"}, out);
+    EXPECT_EQ(run.message.at("Pebble.png"), "Pebble isn't an AO / Roughness / Smoothness / Metallic / Height map");
+}
+
+struct MipCase {
+    int width, height;
+    std::vector<std::string> names;
+    std::vector<cv::Size> sizes;
+};
+
+void PrintTo(const MipCase& c, std::ostream* os) { *os << c.width << "x" << c.height; }
+
+class ZentrixMipmaps : public ::testing::TestWithParam<MipCase> {};
+
+TEST_P(ZentrixMipmaps, HalvedUntilTheLongerSideIsSixteen) {
+    const auto& c = GetParam();
+    testsupport::TempDir dir;
+    writeGray(dir / "Rock_AO.png", c.width, c.height, 90);
+    ZentrixPreset preset = packing();
+    preset.generateMipmaps = true;
+    const JobRun run = runJob(preset, {dir / "Rock_AO.png"}, dir / "out");
+    EXPECT_EQ(run.outputNames("Rock_AO.png"), c.names);
+    for (std::size_t i = 0; i < c.names.size(); ++i)
+        EXPECT_EQ(pixelsOf(dir / "out" / c.names[i]).size(), c.sizes[i]) << c.names[i];
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Sizes, ZentrixMipmaps,
+    ::testing::Values(MipCase{64, 32,
+                              {"Rock_ORM_64x32.png", "Rock_ORM_64x32_mip1_32.png", "Rock_ORM_64x32_mip2_16.png"},
+                              {{64, 32}, {32, 16}, {16, 8}}},
+                      MipCase{16, 16, {"Rock_ORM_16x16.png"}, {{16, 16}}}));
+
+TEST_F(ZentrixPacking, MissingNormalMadeFromTheHeightMap) {
+    writeGray(dir / "Rock_AO.png", 32, 32, 200);
+    writeRamp(dir / "Rock_Height.png", 32, 32, 8);
+    ZentrixPreset preset = packing();
+    preset.generateMissingNormal = true;
+    const JobRun run = runJob(preset, {dir / "Rock_AO.png", dir / "Rock_Height.png"}, out, "{name}");
+    EXPECT_EQ(run.outputNames("Rock_AO.png"), (std::vector<std::string>{"Rock.png", "Rock_NormalGL.png"}));
+    EXPECT_TRUE(run.logged("Rock: no normal map found, made Rock_NormalGL.png from the height map"));
+    const cv::Mat normal = pixelsOf(out / "Rock_NormalGL.png");
+    ASSERT_EQ(normal.size(), cv::Size(32, 32));
+    EXPECT_LT(normal.at<cv::Vec4b>(16, 16)[0], 120); // slope to the right tilts the normal left
+
+    // With a normal map beside the material nothing is made.
+    writeGray(dir / "Rock_Normal.png", 32, 32, 128);
+    const JobRun again = runJob(preset, {dir / "Rock_AO.png"}, dir / "out2", "{name}");
+    EXPECT_EQ(again.outputNames("Rock_AO.png"), std::vector<std::string>{"Rock.png"});
+}
+
+// ---- Normal maps ----
+
+struct NormalCase {
+    std::string file;
+    image::NormalConvention target;
+    std::string pattern;
+    std::string output; // empty: skipped
+    std::string reason;
+};
+
+void PrintTo(const NormalCase& c, std::ostream* os) { *os << c.file << " " << c.pattern; }
+
+class ZentrixNormalConvert : public ::testing::TestWithParam<NormalCase> {};
+
+TEST_P(ZentrixNormalConvert, NamesAndSkips) {
+    const auto& c = GetParam();
+    testsupport::TempDir dir;
+    writePng(dir / c.file, 48, 32, [](int x, int) {
+        return std::array<std::uint8_t, 4>{static_cast<std::uint8_t>(x), 100, 255, 255};
+    });
+    ZentrixPreset preset;
+    preset.operationalMode = OperationalMode::normalMapConvert;
+    preset.normalTarget = c.target;
+    const JobRun run = runJob(preset, {dir / c.file}, dir / "out", c.pattern);
+    if (c.output.empty()) {
+        EXPECT_EQ(run.status.at(c.file), ProcessingStatus::skipped);
+        EXPECT_EQ(run.message.at(c.file), c.reason);
+        EXPECT_TRUE(!fs::exists(dir / "out") || fs::is_empty(dir / "out"));
+        return;
+    }
+    ASSERT_EQ(run.outputNames(c.file), std::vector<std::string>{c.output});
+    const cv::Mat flipped = pixelsOf(dir / "out" / c.output);
+    ASSERT_EQ(flipped.size(), cv::Size(48, 32));
+    EXPECT_EQ(flipped.at<cv::Vec4b>(3, 7), cv::Vec4b(7, 155, 255, 255));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, ZentrixNormalConvert,
+    ::testing::Values(
+        NormalCase{"Brick_NormalDX.png", image::NormalConvention::openGL, "{name}_{profile}_{pot}", "Brick_NormalGL.png", ""},
+        NormalCase{"Brick_NormalGL.png", image::NormalConvention::openGL, "{name}_{profile}_{pot}", "",
+                   "Brick_NormalGL is already GL"},
+        NormalCase{"Brick_Normal.png", image::NormalConvention::openGL, "{name}_{profile}_{pot}", "Brick_NormalGL.png", ""},
+        NormalCase{"Brick_NormalDX.png", image::NormalConvention::openGL, "{name}-{pot}", "Brick_NormalGL-48x32.png", ""},
+        NormalCase{"Brick_NormalDX.png", image::NormalConvention::openGL, "{profile}_{name}_{index}",
+                   "GL_Brick_NormalGL_1.png", ""},
+        NormalCase{"Brick_NormalGL.png", image::NormalConvention::directX, "{name}_{profile}_{pot}", "Brick_NormalDX.png", ""},
+        NormalCase{"Brick.png", image::NormalConvention::openGL, "{name}", "",
+                   "Brick isn't named like a normal map (_Normal, _NormalDX, _NormalGL, _Nrm)"}));
+
+TEST(ZentrixNormalFromHeight, HeightMapBecomesItsNormalMap) {
+    testsupport::TempDir dir;
+    writeRamp(dir / "Wall_Height.png", 40, 20, 4);
+    writeGray(dir / "Flat.png", 20, 20, 100);
+    ZentrixPreset preset;
+    preset.operationalMode = OperationalMode::normalFromHeight;
+    preset.normalTarget = image::NormalConvention::directX;
+    preset.maxTextureSize = 16;
+    const JobRun run = runJob(preset, {dir / "Wall_Height.png", dir / "Flat.png"}, dir / "out", "{name}-{pot}");
+    EXPECT_EQ(run.outputNames("Wall_Height.png"), std::vector<std::string>{"Wall_NormalDX-16x8.png"});
+    EXPECT_EQ(run.outputNames("Flat.png"), std::vector<std::string>{"Flat_NormalDX-16x16.png"});
+    EXPECT_EQ(pixelsOf(dir / "out" / "Flat_NormalDX-16x16.png").at<cv::Vec4b>(4, 4), cv::Vec4b(128, 128, 255, 255));
+}
+
+// ---- Power of two ----
+
+TEST(ZentrixPowerOfTwo, ScaledWithMipmapsUnderThePattern) {
+    testsupport::TempDir dir;
+    writeRamp(dir / "Stone.png", 100, 60, 2);
+    ZentrixPreset preset;
+    preset.operationalMode = OperationalMode::powerOfTwoEnforce;
+    preset.generateMipmaps = true;
+    const JobRun run = runJob(preset, {dir / "Stone.png"}, dir / "out");
+    const std::vector<std::string> expected{"Stone_POT_128x64.png", "Stone_POT_128x64_mip1_64.png",
+                                            "Stone_POT_128x64_mip2_32.png", "Stone_POT_128x64_mip3_16.png"};
+    EXPECT_EQ(run.outputNames("Stone.png"), expected);
+    EXPECT_EQ(pixelsOf(dir / "out" / expected[0]).size(), cv::Size(128, 64));
+    EXPECT_EQ(pixelsOf(dir / "out" / expected[0]).type(), CV_8UC4);
+    EXPECT_EQ(pixelsOf(dir / "out" / expected[3]).size(), cv::Size(16, 8));
+}
+
+TEST(ZentrixPowerOfTwo, SixteenBitSourceIsWrittenAsEightBit) {
+    testsupport::TempDir dir;
+    cv::Mat deep(30, 50, CV_16UC4, cv::Scalar(65535, 32896, 0, 65535));
+    image::PackedTexture::writePNG(image::Image{deep, {}}, dir / "Deep.png");
+    ZentrixPreset preset;
+    preset.operationalMode = OperationalMode::powerOfTwoEnforce;
+    preset.potScaleMode = image::ScaleMode::fixedTarget(64);
+    const JobRun run = runJob(preset, {dir / "Deep.png"}, dir / "out", "{name}");
+    const cv::Mat written = pixelsOf(dir / "out" / "Deep.png");
+    ASSERT_EQ(written.type(), CV_8UC4);
+    EXPECT_EQ(written.size(), cv::Size(64, 64));
+    EXPECT_EQ(written.at<cv::Vec4b>(10, 10), cv::Vec4b(255, 128, 0, 255));
+}
+
+TEST(ZentrixPowerOfTwo, UnreadableFileFails) {
+    testsupport::TempDir dir;
+    core::writeFileAtomically(dir / "junk.png", "not an image");
+    ZentrixPreset preset;
+    preset.operationalMode = OperationalMode::powerOfTwoEnforce;
+    const JobRun run = runJob(preset, {dir / "junk.png"}, dir / "out");
+    EXPECT_EQ(run.status.at("junk.png"), ProcessingStatus::failed);
+    EXPECT_EQ(run.message.at("junk.png"), "Failed to open texture image at junk.png");
+}
+
+TEST(ZentrixPowerOfTwo, SameNameFromFourWorkersEndsAsOneWholeFile) {
+    testsupport::TempDir dir;
+    std::vector<fs::path> files;
+    for (int i = 0; i < 8; ++i) {
+        files.push_back(dir / fmt::format("T{}.png", i));
+        writeRamp(files.back(), 300 + i * 7, 200, 1);
+    }
+    ZentrixPreset preset;
+    preset.operationalMode = OperationalMode::powerOfTwoEnforce;
+    const JobRun run = runJob(preset, files, dir / "out", "{profile}");
+    EXPECT_EQ(run.report.successCount, 8);
+    const auto contents = folderContents(dir / "out");
+    ASSERT_EQ(contents.size(), 1u); // no temporary file left behind
+    EXPECT_EQ(contents.begin()->first, "POT.png");
+    EXPECT_EQ(pixelsOf(dir / "out" / "POT.png").size(), cv::Size(256, 256));
+}
+
+// ---- Tiling ----
+
+struct TilingCase {
+    int width;
+    bool seamless;
+};
+
+void PrintTo(const TilingCase& c, std::ostream* os) { *os << "ramp of " << c.width; }
+
+class ZentrixTiling : public ::testing::TestWithParam<TilingCase> {};
+
+// A monotone 4-pixel ramp has an edge step exactly 3 times its mean step
+// (passes); a 5-pixel one 4 times (fails).
+TEST_P(ZentrixTiling, RatioAboveThreeFailsWithPreview) {
+    const auto& c = GetParam();
+    testsupport::TempDir dir;
+    writeRamp(dir / "Tile.png", c.width, 4, 10);
+    ZentrixPreset preset;
+    preset.operationalMode = OperationalMode::tilingCheck;
+    const JobRun run = runJob(preset, {dir / "Tile.png"}, dir / "out");
+    if (c.seamless) {
+        EXPECT_EQ(run.status.at("Tile.png"), ProcessingStatus::completed);
+        EXPECT_TRUE(run.outputNames("Tile.png").empty());
+        EXPECT_TRUE(run.logged("Tile: tiles seamlessly"));
+        EXPECT_TRUE(!fs::exists(dir / "out") || fs::is_empty(dir / "out"));
+    } else {
+        EXPECT_EQ(run.status.at("Tile.png"), ProcessingStatus::failed);
+        EXPECT_EQ(run.message.at("Tile.png"),
+                  "Visible seam: left/right edges don't match (4x the usual pixel difference). Preview: Tile_Tiled2x2.png");
+        EXPECT_EQ(sizeOf(dir / "out" / "Tile_Tiled2x2.png"), (image::PixelSize{10, 8}));
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Ramps, ZentrixTiling, ::testing::Values(TilingCase{4, true}, TilingCase{5, false}));
+
+} // namespace
