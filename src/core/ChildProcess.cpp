@@ -1,7 +1,10 @@
 #include "core/ChildProcess.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <csignal>
 #include <cstring>
+#include <mutex>
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -12,6 +15,48 @@
 extern char** environ;
 
 namespace core {
+
+namespace {
+
+// Live children by pid. A pid is listed from its spawn until just before it
+// is reaped, so a kill never reaches a recycled pid.
+struct ChildRegistry {
+    std::mutex mutex;
+    std::vector<pid_t> pids;
+    bool allowed = true;
+};
+
+ChildRegistry& registry() {
+    static ChildRegistry r;
+    return r;
+}
+
+void forget(pid_t pid) {
+    auto& r = registry();
+    std::lock_guard lock(r.mutex);
+    std::erase(r.pids, pid);
+}
+
+} // namespace
+
+std::vector<int> runningChildProcessIds() {
+    auto& r = registry();
+    std::lock_guard lock(r.mutex);
+    return {r.pids.begin(), r.pids.end()};
+}
+
+std::size_t terminateRunningChildProcesses() {
+    auto& r = registry();
+    std::lock_guard lock(r.mutex);
+    for (pid_t pid : r.pids) ::kill(pid, SIGKILL);
+    return r.pids.size();
+}
+
+void setChildProcessesAllowed(bool allowed) {
+    auto& r = registry();
+    std::lock_guard lock(r.mutex);
+    r.allowed = allowed;
+}
 
 ChildResult runChildProcess(const std::vector<std::string>& argv, bool searchPath) {
     if (argv.empty()) throw ChildProcessError("No program to start.");
@@ -31,8 +76,20 @@ ChildResult runChildProcess(const std::vector<std::string>& argv, bool searchPat
     args.push_back(nullptr);
 
     pid_t pid = 0;
-    int rc = searchPath ? ::posix_spawnp(&pid, argv[0].c_str(), &actions, nullptr, args.data(), environ)
-                        : ::posix_spawn(&pid, argv[0].c_str(), &actions, nullptr, args.data(), environ);
+    int rc = 0;
+    {
+        // Spawning under the registry's lock: a quit that kills the children
+        // cannot miss one that is being started.
+        auto& r = registry();
+        std::lock_guard lock(r.mutex);
+        if (!r.allowed) {
+            rc = ECANCELED;
+        } else {
+            rc = searchPath ? ::posix_spawnp(&pid, argv[0].c_str(), &actions, nullptr, args.data(), environ)
+                            : ::posix_spawn(&pid, argv[0].c_str(), &actions, nullptr, args.data(), environ);
+            if (rc == 0) r.pids.push_back(pid);
+        }
+    }
     posix_spawn_file_actions_destroy(&actions);
     ::close(fds[1]);
     if (rc != 0) {
@@ -54,6 +111,12 @@ ChildResult runChildProcess(const std::vector<std::string>& argv, bool searchPat
     }
     ::close(fds[0]);
 
+    // Wait without reaping, unlist, then reap: until it is reaped the pid
+    // cannot be reused by another process.
+    siginfo_t info{};
+    while (::waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOWAIT) < 0 && errno == EINTR) {
+    }
+    forget(pid);
     int status = 0;
     while (::waitpid(pid, &status, 0) < 0) {
         if (errno != EINTR) {

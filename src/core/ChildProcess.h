@@ -30,4 +30,14 @@ struct ChildResult {
 // the program cannot be started.
 ChildResult runChildProcess(const std::vector<std::string>& argv, bool searchPath = false);
 
+// The children runChildProcess has started and not yet reaped, so that an
+// application that quits mid-run can end them by their process ids.
+std::vector<int> runningChildProcessIds();
+// Kills (SIGKILL) every child listed above; their runChildProcess calls
+// then return a signaled result. Returns how many were signalled.
+std::size_t terminateRunningChildProcesses();
+// While not allowed (the application is quitting), runChildProcess starts
+// nothing and throws ChildProcessError. Allowed by default.
+void setChildProcessesAllowed(bool allowed);
+
 } // namespace core

@@ -6,10 +6,13 @@
 #include <QHBoxLayout>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMessageBox>
+#include <QCloseEvent>
 #include <QMimeData>
 #include <QPainter>
 #include <QScrollBar>
 #include <QStyle>
+#include <QTimer>
 #include <QVBoxLayout>
 
 #include "core/Numbers.h"
@@ -21,6 +24,8 @@ QIcon MainWindow::symbolIcon(const std::string& name, const QStyle* style) {
     if (name == "terminal") return style->standardIcon(QStyle::SP_FileDialogDetailedView);
     if (name.rfind("waveform", 0) == 0) return style->standardIcon(QStyle::SP_MediaVolume);
     if (name.rfind("photo", 0) == 0 || name.rfind("house", 0) == 0) return style->standardIcon(QStyle::SP_DesktopIcon);
+    if (name.rfind("building", 0) == 0) return style->standardIcon(QStyle::SP_DirHomeIcon);
+    if (name.rfind("cube", 0) == 0) return style->standardIcon(QStyle::SP_FileDialogContentsView);
     return style->standardIcon(QStyle::SP_ComputerIcon);
 }
 
@@ -42,12 +47,21 @@ DropZone::DropZone(Workspace& workspace, const StandaloneBranding& branding, QWi
     hint->setWordWrap(true);
     browse_ = new QPushButton(QStringLiteral("Browse…"), this);
     makeSmall(browse_);
+    // The file panel cannot take a folder, so folders have their own button.
+    addFolder_ = new QPushButton(QStringLiteral("Add Folder…"), this);
+    makeSmall(addFolder_);
+    auto* buttons = new QHBoxLayout();
+    buttons->addStretch(1);
+    buttons->addWidget(browse_);
+    buttons->addWidget(addFolder_);
+    buttons->addStretch(1);
     column->addStretch(1);
     column->addWidget(title);
     column->addWidget(hint);
-    column->addWidget(browse_, 0, Qt::AlignCenter);
+    column->addLayout(buttons);
     column->addStretch(1);
     connect(browse_, &QPushButton::clicked, this, [this] { workspace_.browse(); });
+    connect(addFolder_, &QPushButton::clicked, this, [this] { workspace_.browseFolder(); });
     refresh();
 }
 
@@ -59,12 +73,21 @@ void DropZone::refresh() {
     static_cast<QVBoxLayout*>(layout())->setSpacing(compact ? 2 : 6);
 }
 
+// Files are always copied in, whatever the modifier keys propose: the
+// source must never be moved away by a drop on the queue.
 void DropZone::dragEnterEvent(QDragEnterEvent* event) {
-    if (event->mimeData()->hasUrls()) {
+    if (event->mimeData()->hasUrls() && (event->possibleActions() & Qt::CopyAction)) {
         targeted_ = true;
         update();
-        event->acceptProposedAction();
+        event->setDropAction(Qt::CopyAction);
+        event->accept();
     }
+}
+
+void DropZone::dragMoveEvent(QDragMoveEvent* event) {
+    if (!event->mimeData()->hasUrls() || !(event->possibleActions() & Qt::CopyAction)) return event->ignore();
+    event->setDropAction(Qt::CopyAction);
+    event->accept();
 }
 
 void DropZone::dragLeaveEvent(QDragLeaveEvent* event) {
@@ -81,7 +104,8 @@ void DropZone::dropEvent(QDropEvent* event) {
         if (!url.isLocalFile()) continue;
         workspace_.ingest({std::filesystem::path(url.toLocalFile().toStdString())});
     }
-    event->acceptProposedAction();
+    event->setDropAction(Qt::CopyAction);
+    event->accept();
 }
 
 void DropZone::paintEvent(QPaintEvent* event) {
@@ -219,9 +243,10 @@ void MainWindow::buildMenus() {
     QMenu* file = menuBar()->addMenu(QStringLiteral("&File"));
     QAction* add = file->addAction(QStringLiteral("Add Files…"), this, [this] { workspace_.browse(); });
     add->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_O));
+    file->addAction(QStringLiteral("Add Folder…"), this, [this] { workspace_.browseFolder(); });
     file->addSeparator();
-    QAction* quit = file->addAction(QStringLiteral("Quit"), qApp, &QApplication::quit);
-    quit->setShortcut(QKeySequence::Quit);
+    quitAction_ = file->addAction(QStringLiteral("Quit"), this, [this] { requestQuit(); });
+    quitAction_->setShortcut(QKeySequence::Quit);
 
     QMenu* batchMenu = menuBar()->addMenu(QStringLiteral("&Batch"));
     runAction_ = batchMenu->addAction(literalCaption(QString::fromStdString(branding_.runLabel)), this,
@@ -246,7 +271,10 @@ void MainWindow::buildMenus() {
 
 void MainWindow::buildTray() {
     if (!QSystemTrayIcon::isSystemTrayAvailable()) return;
-    tray_ = new QSystemTrayIcon(symbolIcon(branding_.icon, style()), this);
+    // The application's own icon (the installed one) where it has one.
+    QIcon icon = QApplication::windowIcon();
+    if (icon.availableSizes().isEmpty()) icon = symbolIcon(branding_.icon, style());
+    tray_ = new QSystemTrayIcon(icon, this);
     tray_->setToolTip(QString::fromStdString(branding_.title));
     auto* menu = new QMenu(this);
     trayStatus_ = menu->addAction(QString());
@@ -261,7 +289,7 @@ void MainWindow::buildTray() {
                                [this] { workspace_.start(); });
     menu->addAction(QStringLiteral("Show Output Folder"), this, [this] { workspace_.revealOutput(); });
     menu->addSeparator();
-    menu->addAction(QStringLiteral("Quit"), qApp, &QApplication::quit);
+    menu->addAction(QStringLiteral("Quit"), this, [this] { requestQuit(); });
     tray_->setContextMenu(menu);
     tray_->show();
 }
@@ -275,7 +303,7 @@ QString MainWindow::trayStatusText() const {
 }
 
 void MainWindow::refreshCommands() {
-    const bool canRun = !workspace_.isProcessing() && workspace_.runnableCount() > 0;
+    const bool canRun = !workspace_.isProcessing() && !workspace_.isStopping() && workspace_.runnableCount() > 0;
     runAction_->setEnabled(canRun);
     cancelAction_->setEnabled(workspace_.isProcessing());
     if (trayRun_) trayRun_->setEnabled(canRun);
@@ -331,6 +359,62 @@ void MainWindow::refresh(WorkspaceField field) {
         break;
     }
     refreshCommands();
+    if (quitting_ && !workspace_.isRunInFlight()) finishQuit();
+}
+
+bool MainWindow::askToQuitMidRun() {
+    if (confirmQuit_) return confirmQuit_();
+    QMessageBox box(this);
+    box.setIcon(QMessageBox::Question);
+    box.setTextFormat(Qt::PlainText);
+    box.setText(QStringLiteral("Stop processing and quit?"));
+    box.setInformativeText(QString::fromStdString(
+        fmt::format("The {}s being processed are stopped and their unfinished files removed.", branding_.itemNoun)));
+    QPushButton* quit = box.addButton(QStringLiteral("Quit"), QMessageBox::DestructiveRole);
+    QPushButton* keep = box.addButton(QStringLiteral("Keep Processing"), QMessageBox::RejectRole);
+    box.setDefaultButton(keep);
+    box.setEscapeButton(keep);
+    box.exec();
+    return box.clickedButton() == quit;
+}
+
+void MainWindow::requestQuit() {
+    if (quitting_) return;
+    if (workspace_.isRunInFlight()) {
+        if (!askToQuitMidRun()) return;
+        // The run may have ended while the question was open.
+        if (workspace_.isRunInFlight()) {
+            quitting_ = true;
+            workspace_.stopForQuit();
+            queue_->refreshHeader();
+            refreshCommands();
+            QTimer::singleShot(quitStopTimeoutMs_, this, [this] { finishQuit(); });
+            return; // refresh() finishes once the run's report is back
+        }
+    }
+    quitting_ = true;
+    finishQuit();
+}
+
+void MainWindow::finishQuit() {
+    if (quitDone_) return;
+    quitDone_ = true;
+    workspace_.flushPendingSave();
+    if (quitHandler_)
+        quitHandler_();
+    else
+        QApplication::quit();
+}
+
+void MainWindow::closeEvent(QCloseEvent* event) {
+    // Closing the window quits; mid-run it goes the way of Quit and the
+    // window stays until the run has stopped.
+    if (quitDone_ || !workspace_.isRunInFlight()) {
+        if (!quitDone_) workspace_.flushPendingSave();
+        return QMainWindow::closeEvent(event);
+    }
+    event->ignore();
+    requestQuit();
 }
 
 } // namespace ui

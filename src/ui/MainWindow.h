@@ -1,5 +1,7 @@
 #pragma once
 
+#include <functional>
+
 #include <QFrame>
 #include <QLabel>
 #include <QMainWindow>
@@ -21,10 +23,12 @@ public:
     DropZone(Workspace& workspace, const StandaloneBranding& branding, QWidget* parent = nullptr);
     void refresh();
     QPushButton* browseButton() const { return browse_; }
+    QPushButton* addFolderButton() const { return addFolder_; }
     bool isTargeted() const { return targeted_; }
 
 protected:
     void dragEnterEvent(QDragEnterEvent* event) override;
+    void dragMoveEvent(QDragMoveEvent* event) override;
     void dragLeaveEvent(QDragLeaveEvent* event) override;
     void dropEvent(QDropEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
@@ -32,6 +36,7 @@ protected:
 private:
     Workspace& workspace_;
     QPushButton* browse_;
+    QPushButton* addFolder_;
     bool targeted_ = false;
 };
 
@@ -55,10 +60,31 @@ public:
     QAction* runAction() const { return runAction_; }
     QAction* cancelAction() const { return cancelAction_; }
     QString trayStatusText() const;
+    QAction* quitAction() const { return quitAction_; }
+
+    // Quit (menu, tray, closing the window). Mid-run it asks first; then it
+    // cancels, ends the programs the run started, waits for the running
+    // items to stop (they remove their work folders), writes pending
+    // settings and calls the quit handler.
+    void requestQuit();
+    bool isQuitting() const { return quitting_; }
+    // Asks whether to quit mid-run (default: a message box over the window).
+    void setQuitConfirmation(std::function<bool()> confirm) { confirmQuit_ = std::move(confirm); }
+    // What ends the application (default: QApplication::quit).
+    void setQuitHandler(std::function<void()> handler) { quitHandler_ = std::move(handler); }
+    // How long a quit waits for running items that do not stop (a step
+    // that runs no program); then it quits all the same and the next start
+    // sweeps what they left.
+    void setQuitStopTimeout(int milliseconds) { quitStopTimeoutMs_ = milliseconds; }
     // Icon for one of the design's symbol names.
     static QIcon symbolIcon(const std::string& name, const QStyle* style);
 
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
 private:
+    bool askToQuitMidRun();
+    void finishQuit();
     QWidget* buildWorkspaceColumn();
     QWidget* buildOptionsColumn(QWidget* panel);
     void buildMenus();
@@ -79,6 +105,12 @@ private:
     QScrollArea* optionsScroll_ = nullptr;
     QAction* runAction_ = nullptr;
     QAction* cancelAction_ = nullptr;
+    QAction* quitAction_ = nullptr;
+    std::function<bool()> confirmQuit_;
+    std::function<void()> quitHandler_;
+    bool quitting_ = false;
+    bool quitDone_ = false;
+    int quitStopTimeoutMs_ = 30000;
     QSystemTrayIcon* tray_ = nullptr;
     QAction* trayStatus_ = nullptr;
     QAction* trayRun_ = nullptr;

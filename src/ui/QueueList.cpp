@@ -39,6 +39,10 @@ QueueList::QueueList(Workspace& workspace, const StandaloneBranding& branding, Q
     count_->setTextFormat(Qt::PlainText);
     count_->setFont(scaledFont(font(), 11));
     count_->setForegroundRole(QPalette::PlaceholderText);
+    stopping_ = new QLabel(QStringLiteral("Stopping…"), this);
+    stopping_->setFont(scaledFont(font(), 11, QFont::DemiBold));
+    stopping_->setForegroundRole(QPalette::PlaceholderText);
+    stopping_->setVisible(false);
     progress_ = new QProgressBar(this);
     progress_->setRange(0, 1000);
     progress_->setTextVisible(false);
@@ -52,6 +56,7 @@ QueueList::QueueList(Workspace& workspace, const StandaloneBranding& branding, Q
     header->addWidget(title);
     header->addWidget(count_);
     header->addStretch(1);
+    header->addWidget(stopping_);
     header->addWidget(progress_);
     header->addWidget(cancel_);
     header->addWidget(clear_);
@@ -86,6 +91,7 @@ QueueList::QueueList(Workspace& workspace, const StandaloneBranding& branding, Q
         workspace_.setSelection(ids);
     });
     connect(list_, &QListWidget::customContextMenuRequested, this, &QueueList::showContextMenu);
+    // remove() takes a copy of the selection, which it then edits.
     auto* del = new QShortcut(QKeySequence::Delete, list_, nullptr, nullptr, Qt::WidgetShortcut);
     connect(del, &QShortcut::activated, this, [this] { workspace_.remove(workspace_.selection()); });
     auto* backspace = new QShortcut(QKeySequence(Qt::Key_Backspace), list_, nullptr, nullptr, Qt::WidgetShortcut);
@@ -98,11 +104,15 @@ void QueueList::refreshHeader() {
     const auto& items = workspace_.queueItems();
     count_->setText(countText(items.size(), branding_.itemNoun));
     const bool processing = workspace_.isProcessing();
-    progress_->setVisible(processing);
+    // After a cancel the run winds down until its report is back: the run
+    // controls stay disabled meanwhile and the header says so.
+    const bool stopping = !processing && workspace_.isStopping();
+    progress_->setVisible(processing || stopping);
+    stopping_->setVisible(stopping);
     cancel_->setVisible(processing);
     clear_->setVisible(!processing);
     run_->setVisible(!processing);
-    run_->setEnabled(!processing && workspace_.runnableCount() > 0);
+    run_->setEnabled(!processing && !stopping && workspace_.runnableCount() > 0);
     bool finished = std::any_of(items.begin(), items.end(), [](const auto& i) {
         return i.status == ProcessingStatus::completed || i.status == ProcessingStatus::skipped;
     });
@@ -110,54 +120,102 @@ void QueueList::refreshHeader() {
     progress_->setValue(static_cast<int>(std::clamp(workspace_.overallProgress(), 0.0, 1.0) * 1000));
 }
 
-QWidget* QueueList::makeRow(const batch::BatchItem& item) {
-    auto* row = new QWidget(list_);
-    auto* h = new QHBoxLayout(row);
+QueueList::Row QueueList::makeRow(const batch::BatchItem& item) {
+    Row r;
+    r.widget = new QWidget(list_);
+    auto* h = new QHBoxLayout(r.widget);
     h->setContentsMargins(6, 3, 6, 3);
     auto* text = new QVBoxLayout();
     text->setSpacing(2);
-    auto* name = new ElidedLabel(row);
+    auto* name = new ElidedLabel(r.widget);
     name->setFont(scaledFont(font(), 11, QFont::Normal, true));
     name->setFullText(QString::fromStdString(item.originalFileName + "." + item.fileExtension));
     name->setObjectName(QStringLiteral("name"));
     text->addWidget(name);
-    auto* message = new QLabel(row);
-    message->setObjectName(QStringLiteral("message"));
-    message->setTextFormat(Qt::PlainText);
-    message->setWordWrap(true);
-    message->setFont(scaledFont(font(), 10));
-    message->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    r.message = new QLabel(r.widget);
+    r.message->setObjectName(QStringLiteral("message"));
+    r.message->setTextFormat(Qt::PlainText);
+    r.message->setWordWrap(true);
+    r.message->setFont(scaledFont(font(), 10));
+    r.message->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     // At most two lines.
-    message->setMaximumHeight(2 * QFontMetrics(message->font()).lineSpacing() + 2);
+    r.message->setMaximumHeight(2 * QFontMetrics(r.message->font()).lineSpacing() + 2);
+    r.message->setVisible(false);
+    text->addWidget(r.message);
+    h->addLayout(text, 1);
+    r.bar = new QProgressBar(r.widget);
+    r.bar->setObjectName(QStringLiteral("progress"));
+    r.bar->setRange(0, 1000);
+    r.bar->setTextVisible(false);
+    r.bar->setFixedWidth(60);
+    r.bar->setVisible(false);
+    h->addWidget(r.bar);
+    r.status = new QLabel(r.widget);
+    r.status->setTextFormat(Qt::PlainText);
+    r.status->setObjectName(QStringLiteral("status"));
+    r.status->setFont(scaledFont(font(), 10, QFont::DemiBold));
+    h->addWidget(r.status);
+    return r;
+}
+
+void QueueList::updateRow(std::size_t index, const batch::BatchItem& item, bool selected) {
+    Row& r = rows_[index];
+    const Shown now{item.status, static_cast<int>(std::clamp(item.progress, 0.0, 1.0) * 1000), item.errorMessage,
+                    selected};
+    if (r.shown == now) return;
     const bool showMessage = item.errorMessage && (item.status == ProcessingStatus::processing ||
                                                    item.status == ProcessingStatus::failed ||
                                                    item.status == ProcessingStatus::skipped);
+    const bool messageWasShown = r.message->isVisibleTo(r.widget);
+    // On the selection highlight the secondary grey is unreadable, so a
+    // selected row's texts take the highlight's own text colour.
+    const QColor highlighted = palette().color(QPalette::HighlightedText);
     if (showMessage) {
         QString m = QString::fromStdString(*item.errorMessage);
-        message->setText(m);
-        setTextColour(message, item.status == ProcessingStatus::failed ? QColor(Qt::red)
-                                                                       : palette().color(QPalette::PlaceholderText));
-        message->setToolTip(m);
+        if (r.message->text() != m) {
+            r.message->setText(m);
+            r.message->setToolTip(m);
+        }
+        setTextColour(r.message, selected ? highlighted
+                                          : item.status == ProcessingStatus::failed
+                                                ? QColor(Qt::red)
+                                                : palette().color(QPalette::PlaceholderText));
     }
-    message->setVisible(showMessage);
-    text->addWidget(message);
-    h->addLayout(text, 1);
-    if (item.status == ProcessingStatus::processing) {
-        auto* bar = new QProgressBar(row);
-        bar->setObjectName(QStringLiteral("progress"));
-        bar->setRange(0, 1000);
-        bar->setTextVisible(false);
-        bar->setFixedWidth(60);
-        bar->setValue(static_cast<int>(std::clamp(item.progress, 0.0, 1.0) * 1000));
-        h->addWidget(bar);
+    r.message->setVisible(showMessage);
+    r.bar->setVisible(item.status == ProcessingStatus::processing);
+    r.bar->setValue(now.progress);
+    if (!r.shown || r.shown->status != item.status)
+        r.status->setText(QString::fromUtf8(batch::rawValue(item.status).data()));
+    const QColor colour = statusColour(item.status, palette());
+    const bool grey = item.status != ProcessingStatus::completed && item.status != ProcessingStatus::failed;
+    setTextColour(r.status, selected && grey ? highlighted : colour);
+    if (!r.shown || messageWasShown != showMessage) {
+        // Rows take the list's width; a long name is elided, not scrolled.
+        list_->item(static_cast<int>(index))->setSizeHint(QSize(1, r.widget->sizeHint().height()));
     }
-    auto* status = new QLabel(row);
-    setPlainText(status, QString::fromUtf8(batch::rawValue(item.status).data()));
-    status->setObjectName(QStringLiteral("status"));
-    status->setFont(scaledFont(font(), 10, QFont::DemiBold));
-    setTextColour(status, statusColour(item.status, palette()));
-    h->addWidget(status);
-    return row;
+    r.shown = now;
+}
+
+void QueueList::appendRows(std::size_t from) {
+    const auto& items = workspace_.queueItems();
+    for (std::size_t i = from; i < items.size(); ++i) {
+        auto* entry = new QListWidgetItem(list_);
+        rows_.push_back(makeRow(items[i]));
+        list_->setItemWidget(entry, rows_.back().widget);
+        shownIds_.push_back(items[i].id);
+    }
+}
+
+void QueueList::removeRowsNotIn(const std::vector<core::Uuid>& ids) {
+    const std::set<core::Uuid> kept(ids.begin(), ids.end());
+    for (std::size_t i = shownIds_.size(); i-- > 0;) {
+        if (kept.count(shownIds_[i])) continue;
+        QListWidgetItem* entry = list_->item(static_cast<int>(i));
+        list_->removeItemWidget(entry);
+        delete list_->takeItem(static_cast<int>(i));
+        shownIds_.erase(shownIds_.begin() + static_cast<long>(i));
+        rows_.erase(rows_.begin() + static_cast<long>(i));
+    }
 }
 
 void QueueList::refreshItems() {
@@ -166,20 +224,26 @@ void QueueList::refreshItems() {
     std::vector<core::Uuid> ids;
     ids.reserve(items.size());
     for (const auto& item : items) ids.push_back(item.id);
-    // The same items in the same order are updated in place, so the list
-    // keeps its scroll position while a run reports progress.
+    // Rows are kept by item id: a status event redraws only the row whose
+    // item changed, and the list keeps its scroll position and selection.
     if (ids != shownIds_) {
-        list_->clear();
-        for (std::size_t i = 0; i < items.size(); ++i) new QListWidgetItem(list_);
-        shownIds_ = ids;
+        list_->setUpdatesEnabled(false);
+        if (ids.size() >= shownIds_.size() && std::equal(shownIds_.begin(), shownIds_.end(), ids.begin())) {
+            appendRows(shownIds_.size());
+        } else {
+            removeRowsNotIn(ids);
+            if (!(ids.size() >= shownIds_.size() && std::equal(shownIds_.begin(), shownIds_.end(), ids.begin()))) {
+                // Reordered: start over.
+                list_->clear();
+                rows_.clear();
+                shownIds_.clear();
+            }
+            appendRows(shownIds_.size());
+        }
+        list_->setUpdatesEnabled(true);
     }
-    for (std::size_t i = 0; i < items.size(); ++i) {
-        QListWidgetItem* entry = list_->item(static_cast<int>(i));
-        QWidget* row = makeRow(items[i]);
-        // Rows take the list's width; a long name is elided, not scrolled.
-        entry->setSizeHint(QSize(1, row->sizeHint().height()));
-        list_->setItemWidget(entry, row);
-    }
+    const auto& selected = workspace_.selection();
+    for (std::size_t i = 0; i < items.size(); ++i) updateRow(i, items[i], selected.count(items[i].id) > 0);
     empty_->setVisible(items.empty());
     syncing_ = false;
     refreshSelection();
@@ -190,8 +254,12 @@ void QueueList::refreshSelection() {
     syncing_ = true;
     const auto& items = workspace_.queueItems();
     const auto& selected = workspace_.selection();
-    for (int i = 0; i < list_->count() && i < static_cast<int>(items.size()); ++i)
-        list_->item(i)->setSelected(selected.count(items[static_cast<size_t>(i)].id) > 0);
+    for (int i = 0; i < list_->count() && i < static_cast<int>(items.size()); ++i) {
+        const auto& item = items[static_cast<size_t>(i)];
+        const bool isSelected = selected.count(item.id) > 0;
+        if (list_->item(i)->isSelected() != isSelected) list_->item(i)->setSelected(isSelected);
+        if (static_cast<std::size_t>(i) < rows_.size()) updateRow(static_cast<std::size_t>(i), item, isSelected);
+    }
     syncing_ = false;
 }
 

@@ -1,6 +1,9 @@
 #pragma once
 
 #include <memory>
+#include <optional>
+#include <set>
+#include <string>
 #include <vector>
 
 #include <QLabel>
@@ -31,6 +34,8 @@ public:
     QProgressBar* progressBar() const { return progress_; }
     QListWidget* list() const { return list_; }
     QLabel* emptyLabel() const { return empty_; }
+    // "Stopping…", shown while a cancelled run winds down.
+    QLabel* stoppingLabel() const { return stopping_; }
     // The row's status label and message line (tests).
     QLabel* statusLabel(int row) const;
     QLabel* messageLabel(int row) const;
@@ -41,8 +46,28 @@ public:
     static QString countText(std::size_t count, const std::string& noun);
 
 private:
+    // What a row shows; a row is redrawn only when this changes.
+    struct Shown {
+        batch::ProcessingStatus status;
+        int progress; // per mille
+        std::optional<std::string> message;
+        bool selected;
+        bool operator==(const Shown&) const = default;
+    };
+    // One row's widgets, kept for as long as its item is queued.
+    struct Row {
+        QWidget* widget = nullptr;
+        QLabel* message = nullptr;
+        QProgressBar* bar = nullptr;
+        QLabel* status = nullptr;
+        std::optional<Shown> shown;
+    };
+
     void showContextMenu(const QPoint& pos);
-    QWidget* makeRow(const batch::BatchItem& item);
+    Row makeRow(const batch::BatchItem& item);
+    void appendRows(std::size_t from);
+    void removeRowsNotIn(const std::vector<core::Uuid>& ids);
+    void updateRow(std::size_t index, const batch::BatchItem& item, bool selected);
 
     Workspace& workspace_;
     StandaloneBranding branding_;
@@ -53,7 +78,9 @@ private:
     QPushButton* run_;
     QListWidget* list_;
     QLabel* empty_;
+    QLabel* stopping_;
     std::vector<core::Uuid> shownIds_;
+    std::vector<Row> rows_; // parallel to shownIds_
     bool syncing_ = false;
 };
 

@@ -16,8 +16,11 @@ class QuorvelApp {
 public:
     static presets::QuorvelPreset defaultPreset();
     static StandaloneBranding branding();
-    // Builds the window and runs the event loop; returns the exit code.
-    static int run(int argc, char** argv);
+    // The name of the installed launcher (.desktop file) and of the icon.
+    static constexpr const char* kDesktopId = "quorvel";
+    // Builds the window and runs the event loop; returns the exit code. An
+    // installed build checks for updates by itself.
+    static int run(int argc, char** argv, bool installedBuild);
 };
 
 } // namespace ui

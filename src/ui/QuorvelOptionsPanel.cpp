@@ -247,6 +247,7 @@ void QuorvelOptionsPanel::buildChapters() {
     chapterList_ = new QPlainTextEdit(this);
     chapterList_->setFont(scaledFont(font(), 11, QFont::Normal, true));
     chapterList_->setFixedHeight(84);
+    chapterList_->setTabChangesFocus(true); // Tab moves on; chapters never hold a tab
     chapterExample_ = new OptionNote(
         QStringLiteral("One per line, e.g.  0:00 Intro  ·  5:30 Interview  ·  42:10 Wrap-up"), this);
     chapterFilesNote_ = new OptionNote(

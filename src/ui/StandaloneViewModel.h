@@ -18,7 +18,9 @@
 #include "batch/BatchQueueManager.h"
 #include "batch/FileIngest.h"
 #include "batch/ProcessingJob.h"
+#include "core/ChildProcess.h"
 #include "core/Numbers.h"
+#include "core/Text.h"
 #include "core/Uuid.h"
 #include "presets/PresetSettingsCodec.h"
 #include "presets/Vertical.h"
@@ -96,6 +98,8 @@ public:
     // True from start() until the run's report has come back (also after a
     // cancel): no second run may start meanwhile.
     bool isRunInFlight() const { return runInFlight_; }
+    // A cancelled run that is winding down: its report is not back yet.
+    bool isStopping() const { return runInFlight_ && !isProcessing_; }
 
     int runnableCount() const {
         return static_cast<int>(std::count_if(queueItems_.begin(), queueItems_.end(), [](const auto& i) {
@@ -135,18 +139,27 @@ public:
         std::set<fs::path> queued;
         for (const auto& item : queueItems_) queued.insert(item.sourceURL.lexically_normal());
         bool changed = false;
-        for (const auto& url : batch::FileIngest::expand(urls, preset_.supportedExtensions())) {
+        const std::set<std::string> extensions = preset_.supportedExtensions();
+        for (const auto& url : batch::FileIngest::expand(urls, extensions)) {
             if (queued.count(url.lexically_normal())) continue;
             queueItems_.emplace_back(core::Uuid::random(), url);
             changed = true;
         }
         if (changed) notify(WorkspaceField::queueItems);
+        if (std::size_t left = countUnsupportedFiles(urls, extensions))
+            log(fmt::format("Left out {} unsupported file{}.", left, left == 1 ? "" : "s"));
     }
 
     void browse() {
         if (!ports_.desktop.chooseInputs) return;
         auto chosen = ports_.desktop.chooseInputs();
         if (!chosen.empty()) ingest(chosen);
+    }
+
+    // The folder variant of browse(): the chosen folder is expanded like a drop.
+    void browseFolder() {
+        if (!ports_.desktop.chooseInputFolder) return;
+        if (auto folder = ports_.desktop.chooseInputFolder()) ingest({*folder});
     }
 
     void chooseOutputDirectory() {
@@ -198,6 +211,17 @@ public:
         });
     }
 
+    // Quitting mid-run: no further item starts, no further program is
+    // started, and the programs running for the batch are ended, so the
+    // running items stop (removing their work folders) and the report
+    // comes back soon.
+    void stopForQuit() {
+        if (!runInFlight_) return;
+        if (isProcessing_) cancel();
+        core::setChildProcessesAllowed(false);
+        core::terminateRunningChildProcesses();
+    }
+
     void revealOutput() {
         std::error_code ec;
         fs::create_directories(outputDirectory_, ec); // a failure still shows the folder
@@ -216,7 +240,8 @@ public:
         if (ports_.desktop.reveal) ports_.desktop.reveal(existing);
     }
 
-    void remove(const std::set<core::Uuid>& ids) {
+    // Takes its ids by value: callers may pass selection() itself.
+    void remove(std::set<core::Uuid> ids) {
         if (isProcessing_) return;
         std::erase_if(queueItems_, [&](const auto& i) { return ids.count(i.id) > 0; });
         for (const auto& id : ids) selection_.erase(id);
@@ -249,6 +274,41 @@ public:
         if (ports_.scheduler) ports_.scheduler->cancel(*saveToken_);
         saveToken_.reset();
         writeSettings();
+    }
+
+    // Files named directly or found in named folders (hidden entries passed
+    // over) whose extension the preset does not take.
+    static std::size_t countUnsupportedFiles(const std::vector<fs::path>& urls, const std::set<std::string>& extensions) {
+        auto unsupported = [&](const fs::path& p) {
+            const std::string name = p.filename().string();
+            if (name.empty() || name.front() == '.') return false;
+            std::string ext = p.extension().string();
+            if (!ext.empty()) ext.erase(0, 1);
+            return !extensions.count(core::toLower(ext));
+        };
+        std::size_t count = 0;
+        for (const auto& url : urls) {
+            std::error_code ec;
+            const auto status = fs::symlink_status(url, ec);
+            if (ec) continue;
+            if (status.type() == fs::file_type::regular) {
+                count += unsupported(url) ? 1 : 0;
+            } else if (status.type() == fs::file_type::directory) {
+                fs::recursive_directory_iterator it(url, fs::directory_options::skip_permission_denied, ec), end;
+                for (; !ec && it != end; it.increment(ec)) {
+                    const std::string name = it->path().filename().string();
+                    const bool hidden = !name.empty() && name.front() == '.';
+                    std::error_code typeError;
+                    const auto type = it->symlink_status(typeError).type();
+                    if (type == fs::file_type::directory) {
+                        if (hidden || batch::FileIngest::isPackageName(it->path())) it.disable_recursion_pending();
+                    } else if (!typeError && type == fs::file_type::regular && unsupported(it->path())) {
+                        ++count;
+                    }
+                }
+            }
+        }
+        return count;
     }
 
 private:

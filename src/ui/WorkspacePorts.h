@@ -82,6 +82,8 @@ public:
 struct DesktopPorts {
     // Files and folders chosen by the user (empty when cancelled).
     std::function<std::vector<std::filesystem::path>()> chooseInputs;
+    // One folder of inputs chosen by the user (nothing when cancelled).
+    std::function<std::optional<std::filesystem::path>()> chooseInputFolder;
     // A folder chosen by the user, starting at the given one.
     std::function<std::optional<std::filesystem::path>(const std::filesystem::path&)> chooseFolder;
     // Shows the files selected in the file manager.

@@ -249,7 +249,7 @@ TEST(MainWindow, MenusCarryTheCommands) {
     QMenu* batch = menuTitled(bar, "Batch");
     QMenu* help = menuTitled(bar, "Help");
     ASSERT_TRUE(file && batch && help);
-    EXPECT_EQ(itemTexts(file), QStringList({"Add Files…", "-", "Quit"}));
+    EXPECT_EQ(itemTexts(file), QStringList({"Add Files…", "Add Folder…", "-", "Quit"}));
     EXPECT_EQ(file->actions()[0]->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_O));
     EXPECT_EQ(itemTexts(batch), QStringList({"Process All", "Cancel", "-", "Clear Finished", "Show Output Folder", "-",
                                              "Reset All Settings"}));

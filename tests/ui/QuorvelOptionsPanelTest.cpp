@@ -224,3 +224,23 @@ TEST(QuorvelOptionsPanel, ShowFieldsWriteThePreset) {
     rig.model->resetSettings(ui::QuorvelApp::defaultPreset());
     EXPECT_EQ(title->text(), "Brindlemoor Podcast");
 }
+
+TEST(QuorvelOptionsPanel, TabLeavesTheChapterEditorAndPutsNoTabIntoTheChapters) {
+    PanelRig rig;
+    auto modes = presets::allChapterModes();
+    rig.panel->chapterPicker()->setCurrentIndex(
+        static_cast<int>(std::find(modes.begin(), modes.end(), ChapterMode::manual) - modes.begin()));
+    rig.panel->show();
+    rig.panel->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(rig.panel.get()));
+    QPlainTextEdit* editor = rig.panel->chapterEditor();
+    editor->setPlainText("0:00 Intro");
+    for (int i = 0; i < 34; ++i) {
+        editor->setFocus();
+        ASSERT_TRUE(QTest::qWaitFor([&] { return editor->hasFocus(); }, 1000));
+        QTest::keyClick(rig.panel->windowHandle(), Qt::Key_Tab);
+        EXPECT_FALSE(editor->hasFocus()) << "press " << i;
+    }
+    EXPECT_EQ(rig.preset().chapterList, "0:00 Intro");
+    EXPECT_FALSE(editor->toPlainText().contains(QLatin1Char('\t')));
+}

@@ -1,0 +1,159 @@
+#include "ui/DesktopDialogs.h"
+
+#include <QDesktopServices>
+#include <QMessageBox>
+#include <QPainter>
+#include <QPainterPath>
+#include <QPointer>
+#include <QPushButton>
+#include <QUrl>
+
+#include "ui/OptionControls.h"
+
+namespace ui {
+
+namespace fs = std::filesystem;
+
+std::unique_ptr<QFileDialog> makeInputFilesDialog(QWidget* parent, const QString& filterName,
+                                                  const std::set<std::string>& extensions) {
+    auto dialog = std::make_unique<QFileDialog>(parent);
+    dialog->setFileMode(QFileDialog::ExistingFiles);
+    dialog->setAcceptMode(QFileDialog::AcceptOpen);
+    QStringList patterns;
+    for (const auto& ext : extensions) {
+        const QString e = QString::fromStdString(ext);
+        patterns << QStringLiteral("*.") + e;
+        if (e.toUpper() != e) patterns << QStringLiteral("*.") + e.toUpper();
+    }
+    QStringList filters;
+    if (!patterns.isEmpty()) filters << filterName + QStringLiteral(" (") + patterns.join(QLatin1Char(' ')) + ')';
+    filters << QStringLiteral("All files (*)");
+    dialog->setNameFilters(filters);
+    return dialog;
+}
+
+std::unique_ptr<QFileDialog> makeInputFolderDialog(QWidget* parent) {
+    auto dialog = std::make_unique<QFileDialog>(parent);
+    dialog->setFileMode(QFileDialog::Directory);
+    dialog->setOption(QFileDialog::ShowDirsOnly, true);
+    return dialog;
+}
+
+std::unique_ptr<QFileDialog> makeOutputFolderDialog(QWidget* parent, const fs::path& start) {
+    auto dialog = std::make_unique<QFileDialog>(parent);
+    dialog->setFileMode(QFileDialog::Directory);
+    dialog->setOption(QFileDialog::ShowDirsOnly, true);
+    dialog->setOption(QFileDialog::ReadOnly, false); // folder creation stays on
+    dialog->setLabelText(QFileDialog::Accept, QStringLiteral("Use Folder"));
+    dialog->setDirectory(QString::fromStdString(start.string()));
+    return dialog;
+}
+
+DesktopPorts qtDesktopPorts(QWidget* parent, const QString& filterName, std::set<std::string> extensions) {
+    QPointer<QWidget> owner(parent);
+    DesktopPorts desktop;
+    desktop.reveal = [](const std::vector<fs::path>& files) {
+        if (files.empty()) return;
+        fs::path target = files.front();
+        std::error_code ec;
+        if (!fs::is_directory(target, ec)) target = target.parent_path();
+        QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(target.string())));
+    };
+    desktop.chooseInputs = [owner, filterName, extensions] {
+        std::vector<fs::path> out;
+        auto dialog = makeInputFilesDialog(owner.data(), filterName, extensions);
+        if (dialog->exec())
+            for (const QString& f : dialog->selectedFiles()) out.emplace_back(f.toStdString());
+        return out;
+    };
+    desktop.chooseInputFolder = [owner]() -> std::optional<fs::path> {
+        auto dialog = makeInputFolderDialog(owner.data());
+        if (!dialog->exec() || dialog->selectedFiles().isEmpty()) return std::nullopt;
+        return fs::path(dialog->selectedFiles().front().toStdString());
+    };
+    desktop.chooseFolder = [owner](const fs::path& start) -> std::optional<fs::path> {
+        auto dialog = makeOutputFolderDialog(owner.data(), start);
+        if (!dialog->exec() || dialog->selectedFiles().isEmpty()) return std::nullopt;
+        return fs::path(dialog->selectedFiles().front().toStdString());
+    };
+    return desktop;
+}
+
+AlertPorts qtAlertPorts(std::function<QWidget*()> parent) {
+    AlertPorts a;
+    a.inform = [parent](const std::string& message, const std::string& informative) {
+        QMessageBox box(parent ? parent() : nullptr);
+        box.setTextFormat(Qt::PlainText);
+        box.setText(QString::fromStdString(message));
+        setPlainInformativeText(box, informative);
+        box.exec();
+    };
+    a.offerDownload = [parent](const std::string& message, const std::string& informative) {
+        QMessageBox box(parent ? parent() : nullptr);
+        box.setTextFormat(Qt::PlainText);
+        box.setText(QString::fromStdString(message));
+        setPlainInformativeText(box, informative);
+        QPushButton* download = box.addButton(QStringLiteral("Download"), QMessageBox::AcceptRole);
+        box.addButton(QStringLiteral("Later"), QMessageBox::RejectRole);
+        box.setDefaultButton(download);
+        box.exec();
+        return box.clickedButton() == download;
+    };
+    a.openURL = [](const std::string& url) { QDesktopServices::openUrl(QUrl(QString::fromStdString(url))); };
+    return a;
+}
+
+namespace {
+
+// The installed SVG's picture: a rounded tile with five waveform bars.
+QPixmap drawnIcon(int size) {
+    QPixmap pixmap(size, size);
+    pixmap.fill(Qt::transparent);
+    QPainter p(&pixmap);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.scale(size / 64.0, size / 64.0);
+    QPainterPath tile;
+    tile.addRoundedRect(QRectF(4, 4, 56, 56), 12, 12);
+    p.fillPath(tile, QColor(0x2b, 0x5f, 0xd9));
+    p.setPen(Qt::NoPen);
+    p.setBrush(Qt::white);
+    const double heights[] = {14, 28, 40, 24, 16};
+    for (int i = 0; i < 5; ++i) {
+        const double h = heights[i];
+        p.drawRoundedRect(QRectF(13 + i * 8.5, 32 - h / 2, 5, h), 2.5, 2.5);
+    }
+    return pixmap;
+}
+
+} // namespace
+
+QIcon applicationIcon(const QString& name) {
+    QIcon themed = QIcon::fromTheme(name);
+    if (!themed.isNull() && !themed.pixmap(32, 32).isNull()) return themed;
+    QIcon drawn;
+    for (int size : {16, 24, 32, 48, 64, 128, 256}) drawn.addPixmap(drawnIcon(size));
+    return drawn;
+}
+
+std::vector<fs::path> filesFromCommandLine(const std::vector<std::string>& arguments) {
+    // Options of the program that take a value.
+    static const std::set<std::string> withValue{"--snapshot", "--snapshot-size"};
+    std::vector<fs::path> files;
+    for (std::size_t i = 1; i < arguments.size(); ++i) {
+        const std::string& arg = arguments[i];
+        if (withValue.count(arg)) {
+            ++i;
+            continue;
+        }
+        if (arg.empty() || arg.front() == '-') continue;
+        if (arg.rfind("file://", 0) == 0) {
+            const QUrl url(QString::fromStdString(arg));
+            if (url.isLocalFile()) files.emplace_back(url.toLocalFile().toStdString());
+            continue;
+        }
+        files.emplace_back(arg);
+    }
+    return files;
+}
+
+} // namespace ui
