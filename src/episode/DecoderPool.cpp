@@ -72,6 +72,24 @@ DecoderPool& DecoderPool::shared(const Transcriber::SpeechModel& model) {
     return *pool;
 }
 
+DecoderPool::Use::Use(DecoderPool& pool) : pool_(pool) {
+    std::lock_guard lock(pool_.mutex_);
+    ++pool_.users_;
+}
+
+DecoderPool::Use::~Use() {
+    std::vector<ps_decoder_t*> unused;
+    {
+        std::lock_guard lock(pool_.mutex_);
+        if (--pool_.users_ > 0) return;
+        // Leases outside any use (direct acquire) keep their decoders.
+        unused.swap(pool_.idle_);
+        for (ps_decoder_t* ps : unused) std::erase(pool_.all_, ps);
+        pool_.reserved_ -= unused.size();
+    }
+    for (ps_decoder_t* ps : unused) ps_free(ps);
+}
+
 DecoderPool::DecoderPool(Transcriber::SpeechModel model, std::size_t capacity)
     : model_(std::move(model)), capacity_(std::max<std::size_t>(1, capacity)) {}
 

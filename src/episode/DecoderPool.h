@@ -16,9 +16,11 @@ struct ps_decoder_s;
 namespace episode {
 
 // A decoder holds its own copy of the language model and lexicon tree
-// (about 80 MB), so the process keeps one set of them for all items running
+// (about 95 MB), so the process keeps one set of them for all items running
 // at once: decoders are made on demand up to the pool's capacity and handed
-// out one utterance at a time. A decoder comes back to the state of a fresh
+// out one utterance at a time. They are freed when the last transcription
+// using the pool ends, so the steps after it (encoders, the audiogram) don't
+// run beside them. A decoder comes back to the state of a fresh
 // one at the start of every utterance (`Lease::restart`), so which decoder
 // decodes which utterance, and after what, never changes the words.
 class DecoderPool {
@@ -43,6 +45,19 @@ public:
         ps_decoder_s* decoder_;
     };
 
+    // One transcription's use of the pool: decoders stay loaded while any
+    // use lasts, and the idle ones are freed when the last one ends.
+    class Use {
+    public:
+        explicit Use(DecoderPool& pool);
+        ~Use();
+        Use(const Use&) = delete;
+        Use& operator=(const Use&) = delete;
+
+    private:
+        DecoderPool& pool_;
+    };
+
     // The pool of the given model, made on first use and kept for the
     // process's lifetime.
     static DecoderPool& shared(const Transcriber::SpeechModel& model);
@@ -62,7 +77,7 @@ public:
     Lease acquire();
 
     std::size_t capacity() const { return capacity_; }
-    // Decoders made so far (never more than the capacity).
+    // Decoders loaded now (never more than the capacity).
     std::size_t decodersMade() const;
 
 private:
@@ -75,6 +90,7 @@ private:
     std::vector<ps_decoder_s*> idle_;
     std::vector<ps_decoder_s*> all_;
     std::size_t reserved_ = 0; // made or being made
+    std::size_t users_ = 0;    // uses that have not ended
 };
 
 } // namespace episode

@@ -336,6 +336,7 @@ std::vector<CaptionWord> Transcriber::transcribe(const fs::path& file, const std
 
     const std::vector<Utterance> utterances = splitIntoUtterances(frameLevels(file));
     DecoderPool& pool = DecoderPool::shared(model_);
+    const DecoderPool::Use use(pool);
     std::size_t workers = std::min(pool.capacity(), utterances.size());
     if (threads > 0) workers = std::min(workers, static_cast<std::size_t>(threads));
 

@@ -6,6 +6,7 @@
 #include <cctype>
 #include <cmath>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "core/Files.h"
@@ -67,6 +68,19 @@ TEST_F(Recognition, SameFileGivesTheSameWordsEveryRun) {
     EXPECT_EQ(asText(t.transcribe(file_, "en_US", 1)), first);
     EXPECT_EQ(asText(t.transcribe(file_, "en_US", 3)), first);
     EXPECT_EQ(asText(t.transcribe(file_, "en_US")), first);
+}
+
+TEST_F(Recognition, ItemsAtOnceShareTheDecodersWhichGoWhenTheLastEnds) {
+    const Transcriber t;
+    const std::string alone = asText(t.transcribe(file_, "en_US"));
+    auto& pool = episode::DecoderPool::shared(Transcriber::SpeechModel::installed());
+    EXPECT_EQ(pool.decodersMade(), 0u); // freed once nothing transcribes
+    std::vector<std::string> texts(3);
+    std::vector<std::thread> items;
+    for (auto& text : texts) items.emplace_back([&] { text = asText(t.transcribe(file_, "en_US")); });
+    for (auto& item : items) item.join();
+    for (const auto& text : texts) EXPECT_EQ(text, alone);
+    EXPECT_EQ(pool.decodersMade(), 0u);
 }
 
 TEST_F(Recognition, SentencesEndAtPausesAndStartCapitalised) {
