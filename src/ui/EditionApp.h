@@ -11,10 +11,12 @@
 #include <QPointer>
 #include <QSettings>
 
+#include "batch/SecurityScopedBookmarkManager.h"
 #include "batch/UpdateInfo.h"
 #include "presets/Vertical.h"
 #include "ui/DesktopDialogs.h"
 #include "ui/MainWindow.h"
+#include "ui/QSettingsBookmarkStore.h"
 #include "ui/QtPorts.h"
 #include "ui/StandaloneBranding.h"
 #include "ui/StandaloneViewModel.h"
@@ -63,6 +65,9 @@ template <typename P> int runEditionApp(int argc, char** argv, bool installedBui
     std::vector<std::string> args(argv, argv + argc);
 
     QSettingsStore store(std::make_unique<QSettings>(QStringLiteral("Tembrook"), setup.settingsName));
+    // Remembered folders live in the same settings file.
+    batch::SecurityScopedBookmarkManager::shared().setStore(std::make_shared<QSettingsBookmarkStore>(
+        std::make_shared<QSettings>(QStringLiteral("Tembrook"), setup.settingsName)));
     QtScheduler scheduler;
     auto alertParent = std::make_shared<QPointer<QWidget>>();
     auto updates = edition_app::makeUpdateChecker(setup.edition, store, alertParent, installedBuild);
