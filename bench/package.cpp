@@ -10,6 +10,7 @@
 #include <sys/resource.h>
 
 #include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <exception>
 #include <iostream>
@@ -58,14 +59,21 @@ void makeInputs(const fs::path& dir, int seconds) {
          "color=c=0x884422:s=600x600", "-frames:v", "1", (dir / "cover.png").string()});
 }
 
-std::string stepName(double fraction) {
-    if (fraction < 0.1) return "cleanup_normalise";
-    if (fraction < 0.29) return "transcribe";
-    if (fraction < 0.31) return "intro_outro_master_chapters";
-    if (fraction < 0.4) return "filler_cut";
-    if (fraction < 0.5) return "rss";
-    if (fraction < 0.7) return "whisper_reference_transcripts";
-    return "audiogram";
+// A step's name from the pipeline's progress message: "Encoding 192kbps MP3
+// RSS Master..." gives "encoding_192kbps_mp3_rss_master". Steps that run
+// beside others (the recognition, the MP3 encoding) are counted in the step
+// that waits for them.
+std::string stepName(const std::string& message) {
+    std::string name;
+    for (char c : message) {
+        if (std::isalnum(static_cast<unsigned char>(c)))
+            name += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        else if (!name.empty() && name.back() != '_')
+            name += '_';
+        if (name.size() >= 40) break;
+    }
+    while (!name.empty() && name.back() == '_') name.pop_back();
+    return name;
 }
 
 } // namespace
@@ -108,11 +116,11 @@ int main(int argc, char** argv) {
             written = episode::AudioVideoPipeline()
                           .processMultiFormat(
                               request(0),
-                              [&](double fraction, const std::string&) {
+                              [&](double fraction, const std::string& message) {
                                   const auto now = Clock::now();
                                   if (current != "setup")
                                       steps.emplace_back(current, std::chrono::duration<double>(now - stepStart).count());
-                                  current = fraction >= 1.0 ? "setup" : stepName(fraction);
+                                  current = fraction >= 1.0 ? "setup" : stepName(message);
                                   stepStart = now;
                               },
                               logLine)

@@ -94,6 +94,7 @@ std::vector<std::filesystem::path> AudioVideoPipeline::processMultiFormat(const 
     steps::writeACXCheck(run);
     steps::readLengths(run);
     steps::startRSSEncoding(run);
+    steps::startWhisperReference(run);
     steps::writeChapters(run);
     steps::writeRSS(run);
     steps::writeWhisperReference(run);

@@ -158,7 +158,8 @@ void ID3TagInjector::injectWithFFmpeg(const PodcastMetadata& metadata, const fs:
     runner_.execute(args);
     if (muxerFor(destinationURL) == "mp3") addCommentFrame(out.tempPath(), metadata.showNotes);
     // A full disk may still leave a short file behind an exit status of 0.
-    verifyWrittenAudio(out.tempPath(), destinationURL, audio::PCMStream::format(sourceURL).durationSeconds);
+    // The audio is copied, not encoded: its packets are counted.
+    verifyCopiedAudio(out.tempPath(), destinationURL, audio::PCMStream::format(sourceURL).durationSeconds);
     out.commit();
 }
 

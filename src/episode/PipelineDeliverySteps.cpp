@@ -54,11 +54,15 @@ namespace steps {
 void startRSSEncoding(PipelineRun& run) {
     const auto& q = run.request;
     if (!q.generateRSSMaster || !run.pipeline.ffmpeg().isFFmpegAvailable()) return;
-    run.pendingRSSEncoding =
-        std::async(std::launch::async, [&ffmpeg = run.pipeline.ffmpeg(),
-                                        arguments = pipelinetext::mp3Arguments(run.finalAudio, run.workFolder / "rss.mp3",
-                                                                               q.targetLUFS.acx)] {
+    // The encoding and its check run beside the recognition; the tags,
+    // which need the chapters, are added by the RSS step.
+    run.pendingRSSEncoding = std::async(
+        std::launch::async,
+        [&ffmpeg = run.pipeline.ffmpeg(), rss = run.workFolder / "rss.mp3", mp3 = run.deliverable(kRSSMP3Suffix),
+         arguments = pipelinetext::mp3Arguments(run.finalAudio, run.workFolder / "rss.mp3", q.targetLUFS.acx),
+         length = run.totalLength] {
             ffmpeg.execute(arguments);
+            verifyWrittenAudio(rss, mp3, length);
         });
 }
 
@@ -68,12 +72,13 @@ void writeRSS(PipelineRun& run) {
     if (run.pipeline.ffmpeg().isFFmpegAvailable()) {
         run.report(0.45, "Encoding 192kbps MP3 RSS Master with ID3 tags...");
         const fs::path rss = run.workFolder / "rss.mp3";
-        if (run.pendingRSSEncoding.valid())
-            run.pendingRSSEncoding.get(); // started after the lengths were read
-        else
-            run.pipeline.ffmpeg().execute(pipelinetext::mp3Arguments(run.finalAudio, rss, q.targetLUFS.acx));
         const fs::path mp3 = run.deliverable(kRSSMP3Suffix);
-        verifyWrittenAudio(rss, mp3, run.totalLength);
+        if (run.pendingRSSEncoding.valid()) {
+            run.pendingRSSEncoding.get(); // started after the lengths were read, and checked
+        } else {
+            run.pipeline.ffmpeg().execute(pipelinetext::mp3Arguments(run.finalAudio, rss, q.targetLUFS.acx));
+            verifyWrittenAudio(rss, mp3, run.totalLength);
+        }
         run.pipeline.tagInjector().inject(q.metadata, rss, mp3, run.chaptersFile);
         run.outputs.push_back(mp3);
         return;
@@ -85,15 +90,39 @@ void writeRSS(PipelineRun& run) {
     run.log(std::string(platformtexts::kRSSWrittenAsAAC));
 }
 
+namespace {
+
+// The reference, streamed: each decoded chunk is written before the next is
+// read.
+void writeReferenceFile(const fs::path& source, const fs::path& file) {
+    audio::WAVWriter writer(file, 16000, 1, 16);
+    audio::PCMStream::read(source, 16000.0, 1, std::nullopt,
+                           [&](std::span<const float> samples, std::size_t frames) { writer.write(samples, frames); });
+    writer.close();
+}
+
+} // namespace
+
+void startWhisperReference(PipelineRun& run) {
+    if (!run.request.generateWhisperReference) return;
+    // Written into the work folder beside the recognition; the step below
+    // copies it into place in its turn.
+    run.pendingReference =
+        std::async(std::launch::async, writeReferenceFile, run.finalAudio, run.workFolder / "reference.wav");
+}
+
 void writeWhisperReference(PipelineRun& run) {
     if (!run.request.generateWhisperReference) return;
     run.report(0.6, "Generating 16kHz mono Whisper transcript reference...");
     const fs::path file = run.deliverable(kWhisperReferenceSuffix);
-    audio::WAVWriter writer(file, 16000, 1, 16);
-    // Streamed: each decoded chunk is written before the next is read.
-    audio::PCMStream::read(run.finalAudio, 16000.0, 1, std::nullopt,
-                           [&](std::span<const float> samples, std::size_t frames) { writer.write(samples, frames); });
-    writer.close();
+    if (!run.pendingReference.valid()) {
+        writeReferenceFile(run.finalAudio, file);
+    } else {
+        run.pendingReference.get();
+        core::AtomicFile out(file);
+        core::copyFileContents(run.workFolder / "reference.wav", out.tempPath(), file);
+        out.commit();
+    }
     run.outputs.push_back(file);
 }
 

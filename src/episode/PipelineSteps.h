@@ -40,14 +40,18 @@ struct PipelineRun {
     std::optional<std::filesystem::path> chaptersFile;
 
     // Work that runs beside the steps: the recognition (from the transcript
-    // step until the first step that needs words) and the MP3 encoding of
-    // the RSS file (until the RSS step). Nothing in them calls back.
+    // step until the first step that needs words), the MP3 encoding of the
+    // RSS file and its check (until the RSS step) and the Whisper reference.
+    // Nothing in them calls back.
     struct Recognition {
         std::vector<CaptionWord> words;
         std::string failure; // the reason when the transcript was skipped
     };
     std::future<Recognition> pendingWords = {};
     std::future<void> pendingRSSEncoding = {};
+    // The Whisper reference, written into the work folder beside the
+    // recognition (until the reference step).
+    std::future<void> pendingReference = {};
 
     // Waits for the recognition, if one is running, and takes its words
     // (or logs why there are none). Every step that reads `words` calls it.
@@ -81,6 +85,7 @@ void writeACXCheck(PipelineRun& run);
 void readLengths(PipelineRun& run);
 // Starts encoding the RSS file's MP3 audio beside the next steps.
 void startRSSEncoding(PipelineRun& run);
+void startWhisperReference(PipelineRun& run);
 void writeChapters(PipelineRun& run);
 void writeRSS(PipelineRun& run);
 void writeWhisperReference(PipelineRun& run);

@@ -10,6 +10,7 @@
 
 #include "audio/PCMStream.h"
 #include "core/Files.h"
+#include "episode/LibavSupport.h"
 
 namespace episode {
 
@@ -38,20 +39,49 @@ double decodedSeconds(const fs::path& file) {
     return static_cast<double>(frames) / format.sampleRate;
 }
 
-void verifyWrittenAudio(const fs::path& written, const fs::path& shownName, double expectedSeconds) {
+double packetSeconds(const fs::path& file) {
+    const libav::Input input = libav::openLocalInput(file);
+    if (!input) throw core::Error("Could not read " + file.filename().string());
+    const int stream = av_find_best_stream(input.get(), AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0);
+    if (stream < 0) throw core::Error("No audio in " + file.filename().string());
+    const AVRational base = input->streams[stream]->time_base;
+    const libav::Packet packet(av_packet_alloc());
+    if (!packet) throw core::Error("Out of memory reading " + file.filename().string());
+    std::int64_t total = 0;
+    while (av_read_frame(input.get(), packet.get()) >= 0) {
+        if (packet->stream_index == stream && packet->duration > 0) total += packet->duration;
+        av_packet_unref(packet.get());
+    }
+    return static_cast<double>(total) * av_q2d(base);
+}
+
+namespace {
+
+void verify(const fs::path& written, const fs::path& shownName, double expectedSeconds,
+            double (*measure)(const fs::path&), const char* unreadable) {
     std::error_code ec;
     const auto size = fs::file_size(written, ec);
     if (ec || size == 0) incomplete(written, shownName, "the encoder wrote nothing");
     double seconds = 0;
     try {
-        seconds = decodedSeconds(written);
+        seconds = measure(written);
     } catch (const core::Error&) {
-        incomplete(written, shownName, "the written file cannot be read back");
+        incomplete(written, shownName, unreadable);
     }
     const double tolerance = std::max(0.25, 0.005 * expectedSeconds);
     if (seconds + tolerance < expectedSeconds)
         incomplete(written, shownName,
                    fmt::format("the written file is incomplete ({:.1f} s of {:.1f} s)", seconds, expectedSeconds));
+}
+
+} // namespace
+
+void verifyWrittenAudio(const fs::path& written, const fs::path& shownName, double expectedSeconds) {
+    verify(written, shownName, expectedSeconds, decodedSeconds, "the written file cannot be read back");
+}
+
+void verifyCopiedAudio(const fs::path& written, const fs::path& shownName, double expectedSeconds) {
+    verify(written, shownName, expectedSeconds, packetSeconds, "the written file cannot be read back");
 }
 
 } // namespace episode

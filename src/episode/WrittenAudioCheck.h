@@ -12,7 +12,17 @@ namespace episode {
 void verifyWrittenAudio(const std::filesystem::path& written, const std::filesystem::path& shownName,
                         double expectedSeconds);
 
+// The same check for a file whose audio was copied packet for packet from
+// one that passed verifyWrittenAudio (a retagged copy): its audio packets
+// must last at least `expectedSeconds`; they are read, not decoded.
+void verifyCopiedAudio(const std::filesystem::path& written, const std::filesystem::path& shownName,
+                       double expectedSeconds);
+
 // The seconds of audio `file` decodes to (every frame counted).
 double decodedSeconds(const std::filesystem::path& file);
+
+// The seconds the packets of `file`'s first audio stream last, from their
+// durations; throws core::Error when it cannot be read.
+double packetSeconds(const std::filesystem::path& file);
 
 } // namespace episode

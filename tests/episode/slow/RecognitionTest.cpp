@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cmath>
 #include <string>
@@ -127,4 +128,28 @@ TEST(DecoderPool, NeverMakesMoreDecodersThanItsCapacity) {
     }
     auto c = pool.acquire(); // a freed one comes back
     EXPECT_EQ(pool.decodersMade(), 2u);
+}
+
+TEST(DecoderPool, DictionaryKeepsOnlyWordsTheLanguageModelKnows) {
+    if (!Transcriber::isSupported()) GTEST_SKIP() << "speech model not installed";
+    testsupport::TempDir dir;
+    const auto lm = dir / "tiny.lm";
+    core::writeFileAtomically(lm, "\\data\\\nngram 1=4\n\n\\1-grams:\n-1.0 <s> 0\n-1.0 </s>\n-1.0 read 0\n-1.0 book 0\n\n\\end\\\n");
+    const auto dict = dir / "tiny.dict";
+    core::writeFileAtomically(dict, "book B UH K\nbooks B UH K S\nread R IY D\nread(2) R EH D\nread(x) R EH D\n"
+                                    "(book P ER EH N\nbook. B UH K\n");
+    auto model = Transcriber::SpeechModel::installed();
+    model.languageModel = lm;
+    model.dictionary = dict;
+    EXPECT_EQ(episode::DecoderPool::vocabularyDictionary(model), "book B UH K\nread R IY D\nread(2) R EH D\n");
+
+    model.languageModel = dir / "missing.lm";
+    EXPECT_EQ(episode::DecoderPool::vocabularyDictionary(model), ""); // the full dictionary is used then
+
+    // The installed model: every alternative pronunciation of a kept word stays.
+    const std::string trimmed = episode::DecoderPool::vocabularyDictionary(Transcriber::SpeechModel::installed());
+    EXPECT_GT(std::count(trimmed.begin(), trimmed.end(), '\n'), 50000);
+    EXPECT_NE(trimmed.find("\nread R EH D\n"), std::string::npos);
+    EXPECT_NE(trimmed.find("\nread(2) R IY D\n"), std::string::npos);
+    EXPECT_LT(trimmed.size(), fs::file_size(Transcriber::SpeechModel::installed().dictionary));
 }
