@@ -16,6 +16,8 @@
 #include <sphinxbase/logmath.h>
 #include <sphinxbase/ngram_model.h>
 
+#include <fmt/format.h>
+
 #include "core/Numbers.h"
 
 namespace episode {
@@ -125,7 +127,7 @@ const std::string& DecoderPool::dictionaryPath() {
         return dictionaryPath_;
     }
     dictionaryFile_ = fd;
-    dictionaryPath_ = "/proc/self/fd/" + std::to_string(fd);
+    dictionaryPath_ = fmt::format("/proc/self/fd/{}", fd);
     return dictionaryPath_;
 }
 
