@@ -8,7 +8,6 @@
 #include <unistd.h>
 
 #include <fstream>
-#include <sstream>
 #include <unordered_set>
 
 #include <pocketsphinx.h>
