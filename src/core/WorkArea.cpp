@@ -83,7 +83,7 @@ LockedWorkFolder::LockedWorkFolder(std::string_view prefix, const fs::path& root
     if (lockFd_ < 0 || ::flock(lockFd_, LOCK_EX | LOCK_NB) != 0) {
         const int error = errno;
         std::error_code ec;
-        fs::remove_all(path_, ec);
+        fs::remove_all(path_, ec); // the work folder just made, never an output
         if (lockFd_ >= 0) ::close(lockFd_);
         throw FileError::cannotCreateFolder(path_, systemErrorText(error));
     }
@@ -126,7 +126,7 @@ SweepResult sweepLeftovers(std::string_view prefix, const fs::path& root) {
             for (const auto& line : split(noted, '\n', false)) sweepTemporaryFiles(fs::path(line), result);
         }
         std::error_code rec;
-        fs::remove_all(folder, rec);
+        fs::remove_all(folder, rec); // a dead run's work folder, never an output
         if (!rec) result.removedFolders.push_back(folder);
         if (fd >= 0) ::close(fd);
     }

@@ -58,7 +58,7 @@ double packetSeconds(const fs::path& file) {
 namespace {
 
 void verify(const fs::path& written, const fs::path& shownName, double expectedSeconds,
-            double (*measure)(const fs::path&), const char* unreadable) {
+            double (*measure)(const fs::path&)) {
     std::error_code ec;
     const auto size = fs::file_size(written, ec);
     if (ec || size == 0) incomplete(written, shownName, "the encoder wrote nothing");
@@ -66,7 +66,7 @@ void verify(const fs::path& written, const fs::path& shownName, double expectedS
     try {
         seconds = measure(written);
     } catch (const core::Error&) {
-        incomplete(written, shownName, unreadable);
+        incomplete(written, shownName, "the written file cannot be read back");
     }
     const double tolerance = std::max(0.25, 0.005 * expectedSeconds);
     if (seconds + tolerance < expectedSeconds)
@@ -77,11 +77,11 @@ void verify(const fs::path& written, const fs::path& shownName, double expectedS
 } // namespace
 
 void verifyWrittenAudio(const fs::path& written, const fs::path& shownName, double expectedSeconds) {
-    verify(written, shownName, expectedSeconds, decodedSeconds, "the written file cannot be read back");
+    verify(written, shownName, expectedSeconds, decodedSeconds);
 }
 
 void verifyCopiedAudio(const fs::path& written, const fs::path& shownName, double expectedSeconds) {
-    verify(written, shownName, expectedSeconds, packetSeconds, "the written file cannot be read back");
+    verify(written, shownName, expectedSeconds, packetSeconds);
 }
 
 } // namespace episode
