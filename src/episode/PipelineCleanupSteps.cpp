@@ -26,7 +26,8 @@ std::string loudnessSummary(const std::string& fileName, const audio::LoudnessNo
                        r.input.integratedLUFS, r.output.integratedLUFS, r.gainDB, r.output.truePeakDBTP, limiter);
 }
 
-std::string cleanupLine(const audio::CleanupOptions& options, const audio::LoudnessNormalizer::Result& r) {
+std::string cleanupLine(const std::string& fileName, const audio::CleanupOptions& options,
+                        const audio::LoudnessNormalizer::Result& r) {
     std::vector<std::string> pieces;
     if (options.rumbleFilter) pieces.emplace_back("rumble filter");
     if (r.humRemovedHz) {
@@ -37,7 +38,7 @@ std::string cleanupLine(const audio::CleanupOptions& options, const audio::Loudn
         pieces.push_back(fmt::format("leveler {:+.1f} to {:+.1f} dB", r.levelerRangeDB->lower, r.levelerRangeDB->upper));
     if (r.secondsRemoved >= 0.1) pieces.push_back(fmt::format("{:.1f} s of silence cut", r.secondsRemoved));
     if (pieces.empty()) return {};
-    return "Clean-up: " + fmt::format("{}", fmt::join(pieces, ", "));
+    return fmt::format("{}: Clean-up: {}", fileName, fmt::join(pieces, ", "));
 }
 
 bool needsWords(const MultiFormatExportRequest& q) {
@@ -75,8 +76,9 @@ void normalize(PipelineRun& run) {
     run.normalized = run.pipeline.normalizer().process(q.sourceURL, run.episodeAudio, q.targetLUFS, q.cleanup);
     run.finalAudio = run.episodeAudio;
     if (!run.onLog) return;
-    run.log(pipelinetext::loudnessSummary(q.sourceURL.filename().string(), run.normalized, q.targetLUFS));
-    if (auto line = pipelinetext::cleanupLine(q.cleanup, run.normalized); !line.empty()) run.log(line);
+    const std::string name = q.sourceURL.filename().string();
+    run.log(pipelinetext::loudnessSummary(name, run.normalized, q.targetLUFS));
+    if (auto line = pipelinetext::cleanupLine(name, q.cleanup, run.normalized); !line.empty()) run.log(line);
 }
 
 void transcribe(PipelineRun& run) {

@@ -43,8 +43,13 @@ std::vector<CaptionWord> clipCaptions(const std::vector<CaptionWord>& words, dou
     return kept;
 }
 
-std::string clipLine(double start, double length) {
-    return "Audiogram clip: " + ChapterBuilder::clock(start, false) + " to " + ChapterBuilder::clock(start + length, false);
+std::string clipLine(const std::string& fileName, double start, double length) {
+    return fmt::format("{}: Audiogram clip: {} to {}", fileName, ChapterBuilder::clock(start, false),
+                       ChapterBuilder::clock(start + length, false));
+}
+
+std::string transcriptLine(const std::string& fileName, std::size_t words, std::size_t captions) {
+    return fmt::format("{}: Transcript: {} words, {} captions", fileName, words, captions);
 }
 
 } // namespace pipelinetext
@@ -140,7 +145,7 @@ void writeTranscripts(PipelineRun& run) {
         core::writeFileAtomically(file, text);
         run.outputs.push_back(file);
     }
-    run.log(fmt::format("Transcript: {} words, {} captions", run.words.size(), cues.size()));
+    run.log(pipelinetext::transcriptLine(run.request.sourceURL.filename().string(), run.words.size(), cues.size()));
 }
 
 void writeAudiogram(PipelineRun& run) {
@@ -170,7 +175,7 @@ void writeAudiogram(PipelineRun& run) {
         audio = run.workFolder / "clip.wav";
         run.pipeline.normalizer().excerpt(run.episodeAudio, audio, s, len);
         captions = pipelinetext::clipCaptions(captions, s, len);
-        run.log(pipelinetext::clipLine(s, len));
+        run.log(pipelinetext::clipLine(q.sourceURL.filename().string(), s, len));
     }
     const AudiogramGenerator::AudiogramConfig config(
         q.audiogramAspect, len, "#3B82F6", q.metadata.artworkURL, 30, std::move(captions),

@@ -100,8 +100,10 @@ namespace pipelinetext {
 
 std::string loudnessSummary(const std::string& fileName, const audio::LoudnessNormalizer::Result& result,
                             const audio::LoudnessTarget& target);
-// Empty when the clean-up did nothing worth a line.
-std::string cleanupLine(const audio::CleanupOptions& options, const audio::LoudnessNormalizer::Result& result);
+// "<file name>: Clean-up: ..."; empty when the clean-up did nothing worth a
+// line. Several episodes log at once, so every line names its episode.
+std::string cleanupLine(const std::string& fileName, const audio::CleanupOptions& options,
+                        const audio::LoudnessNormalizer::Result& result);
 bool needsWords(const MultiFormatExportRequest& request);
 std::string wordDump(const std::vector<CaptionWord>& words);
 std::string fillerLine(const FillerRemover::Plan& plan);
@@ -115,7 +117,8 @@ std::vector<std::string> mp3Arguments(const std::filesystem::path& source, const
 double clipStart(double wished, double duration, double length);
 // Words overlapping [start, start + length), moved to the excerpt's time.
 std::vector<CaptionWord> clipCaptions(const std::vector<CaptionWord>& words, double start, double length);
-std::string clipLine(double start, double length);
+std::string clipLine(const std::string& fileName, double start, double length);
+std::string transcriptLine(const std::string& fileName, std::size_t words, std::size_t captions);
 // `baseName` cut on a UTF-8 boundary so that it and `longestSuffix` bytes
 // fit one file name (NAME_MAX bytes).
 std::string fittedBaseName(const std::string& baseName, std::size_t longestSuffix);

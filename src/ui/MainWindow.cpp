@@ -16,6 +16,7 @@
 #include <QVBoxLayout>
 
 #include "core/Numbers.h"
+#include "ui/UiTexts.h"
 
 namespace ui {
 
@@ -369,7 +370,7 @@ bool MainWindow::askToQuitMidRun() {
     box.setTextFormat(Qt::PlainText);
     box.setText(QStringLiteral("Stop processing and quit?"));
     box.setInformativeText(QString::fromStdString(
-        fmt::format("The {}s being processed are stopped and their unfinished files removed.", branding_.itemNoun)));
+        fmt::format(texts::kQuitMidRunInformative, branding_.itemNoun)));
     QPushButton* quit = box.addButton(QStringLiteral("Quit"), QMessageBox::DestructiveRole);
     QPushButton* keep = box.addButton(QStringLiteral("Keep Processing"), QMessageBox::RejectRole);
     box.setDefaultButton(keep);

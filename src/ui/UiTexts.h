@@ -21,5 +21,10 @@ inline constexpr const char* kTranscriptMadeHere = "Made on this computer; nothi
 inline constexpr const char* kRSSTooltip =
     "MP3 export uses FFmpeg when it's installed (apt install ffmpeg); otherwise an AAC .m4a is made.";
 inline constexpr const char* kShowInFileManager = "Show in File Manager";
+// The quit-mid-run question's detail, after the item noun's plural: a
+// stopped episode leaves no half-written file, and what it already finished
+// stays in the output folder.
+inline constexpr const char* kQuitMidRunInformative =
+    "The {}s being processed are stopped. Nothing half-written is left; files already finished stay.";
 
 } // namespace ui::texts

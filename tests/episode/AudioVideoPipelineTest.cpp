@@ -70,18 +70,18 @@ TEST(AudioVideoPipeline, LoudnessSummaryLimiterPieceOnlyBelowMinusPointOne) {
 
 TEST(AudioVideoPipeline, CleanupLinePiecesInOrder) {
     Result r;
-    EXPECT_EQ(text::cleanupLine(audio::CleanupOptions::none(), r), "");
+    EXPECT_EQ(text::cleanupLine("ep.wav", audio::CleanupOptions::none(), r), "");
     audio::CleanupOptions rumble;
     rumble.rumbleFilter = true;
-    EXPECT_EQ(text::cleanupLine(rumble, r), "Clean-up: rumble filter");
+    EXPECT_EQ(text::cleanupLine("ep.wav", rumble, r), "ep.wav: Clean-up: rumble filter");
     r.secondsRemoved = 0.09;
-    EXPECT_EQ(text::cleanupLine(audio::CleanupOptions::none(), r), "");
+    EXPECT_EQ(text::cleanupLine("ep.wav", audio::CleanupOptions::none(), r), "");
     audio::CleanupOptions all(true, audio::HumMode::autoDetect, true, true, true, 2);
     r.humRemovedHz = 50.7;
     r.levelerRangeDB = audio::LoudnessNormalizer::GainRange{-3.25, 4};
     r.secondsRemoved = 0.1;
-    EXPECT_EQ(text::cleanupLine(all, r),
-              "Clean-up: rumble filter, 50 Hz hum removed, noise gate, leveler -3.2 to +4.0 dB, 0.1 s of silence cut");
+    EXPECT_EQ(text::cleanupLine("ep.wav", all, r),
+              "ep.wav: Clean-up: rumble filter, 50 Hz hum removed, noise gate, leveler -3.2 to +4.0 dB, 0.1 s of silence cut");
 }
 
 TEST(AudioVideoPipeline, WordsNeededOnlyForTheirUsers) {
@@ -111,6 +111,7 @@ TEST(AudioVideoPipeline, WordDumpAndFillerLine) {
     plan.cuts = {{1.0, 1.4}, {5.0, 5.5}};
     plan.removed = {{"um", 3}, {"uh", 5}};
     EXPECT_EQ(text::fillerLine(plan), "Filler words: removed 8 (5 x uh, 3 x um), 0.9 s shorter");
+    EXPECT_EQ(text::transcriptLine("episode1.wav", 1520, 310), "episode1.wav: Transcript: 1520 words, 310 captions");
 }
 
 TEST(AudioVideoPipeline, ChaptersLineEllipsisFromFiveChapters) {
@@ -153,13 +154,13 @@ class ClipStart : public testing::TestWithParam<ClipCase> {};
 TEST_P(ClipStart, KeepsTheExcerptInsideTheEpisode) {
     const auto& c = GetParam();
     EXPECT_DOUBLE_EQ(text::clipStart(c.wished, c.duration, c.length), c.start);
-    EXPECT_EQ(text::clipLine(c.start, c.length), c.line);
+    EXPECT_EQ(text::clipLine("ep.wav", c.start, c.length), c.line);
 }
 INSTANTIATE_TEST_SUITE_P(AudioVideoPipeline, ClipStart,
-                         testing::Values(ClipCase{500, 600, 45, 500, "Audiogram clip: 08:20 to 09:05"},
-                                         ClipCase{580, 600, 45, 555, "Audiogram clip: 09:15 to 10:00"},
-                                         ClipCase{-3, 600, 45, 0, "Audiogram clip: 00:00 to 00:45"},
-                                         ClipCase{10, 30, 30, 0, "Audiogram clip: 00:00 to 00:30"}),
+                         testing::Values(ClipCase{500, 600, 45, 500, "ep.wav: Audiogram clip: 08:20 to 09:05"},
+                                         ClipCase{580, 600, 45, 555, "ep.wav: Audiogram clip: 09:15 to 10:00"},
+                                         ClipCase{-3, 600, 45, 0, "ep.wav: Audiogram clip: 00:00 to 00:45"},
+                                         ClipCase{10, 30, 30, 0, "ep.wav: Audiogram clip: 00:00 to 00:30"}),
                          [](const testing::TestParamInfo<ClipCase>& info) {
                              return fmt::format("Case{}", info.index);
                          });
