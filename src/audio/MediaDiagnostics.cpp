@@ -7,6 +7,7 @@ extern "C" {
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <mutex>
@@ -50,7 +51,7 @@ thread_local std::string lastError;
 void libavCallback(void* context, int level, const char* format, va_list args) {
     if (level > AV_LOG_ERROR) return; // banners, information, warnings
     std::array<char, 1024> line{};
-    int prefix = 1;
+    int prefix = 0; // no "[name @ 0x…]" context
     av_log_format_line2(context, level, format, args, line.data(), static_cast<int>(line.size()), &prefix);
     std::string text(line.data());
     while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
@@ -103,6 +104,16 @@ std::string shortfallText(const fs::path& file, const WavShortfall& s) {
                        s.missingSeconds, s.missingBytes);
 }
 
+std::string endsEarlyText(const fs::path& file, double decodedSeconds, double statedSeconds) {
+    return fmt::format("{}: the audio ends {:.1f} s before its stated length ({:.1f} s); the rest is read.",
+                       file.filename().string(), statedSeconds - decodedSeconds, statedSeconds);
+}
+
+bool endsEarly(double decodedSeconds, double statedSeconds) {
+    if (!(statedSeconds > 0) || !(decodedSeconds >= 0)) return false;
+    return statedSeconds - decodedSeconds > std::max(1.0, 0.02 * statedSeconds);
+}
+
 ReadWarnings::ReadWarnings(Sink sink) : sink_(std::move(sink)), outer_(innermost) { innermost = this; }
 
 ReadWarnings::~ReadWarnings() { innermost = outer_; }
@@ -128,7 +139,31 @@ void routeLibavLog() {
 std::string takeLibavError() {
     std::string text;
     text.swap(lastError);
-    return text;
+    return withoutLibavContexts(text);
+}
+
+std::string withoutLibavContexts(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    std::size_t i = 0;
+    while (i < text.size()) {
+        // A context is "[" name " @ 0x" hex digits "]", then one blank.
+        if (text[i] == '[') {
+            const std::size_t close = text.find_first_of("]\n", i + 1);
+            if (close != std::string_view::npos && text[close] == ']') {
+                const std::string_view inner = text.substr(i + 1, close - i - 1);
+                const std::size_t at = inner.rfind(" @ 0x");
+                const std::string_view digits = at == std::string_view::npos ? std::string_view() : inner.substr(at + 5);
+                if (!digits.empty() && digits.find_first_not_of("0123456789abcdefABCDEF") == std::string_view::npos) {
+                    i = close + 1;
+                    if (i < text.size() && text[i] == ' ') ++i;
+                    continue;
+                }
+            }
+        }
+        out += text[i++];
+    }
+    return out;
 }
 
 } // namespace audio

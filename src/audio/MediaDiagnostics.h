@@ -6,6 +6,7 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <string_view>
 
 namespace audio {
 
@@ -25,6 +26,15 @@ std::optional<WavShortfall> wavShortfall(const std::filesystem::path& file);
 // "<name>: the audio data ends 12.3 s early (589 824 bytes missing); the rest is read."
 // or "<name> holds no audio data (its header gives 12.3 s)."
 std::string shortfallText(const std::filesystem::path& file, const WavShortfall& shortfall);
+
+// "<name>: the audio ends 85.1 s before its stated length (117.8 s); the rest is read."
+// Said of a compressed file whose stream ends well before the length its
+// container gives (a download or copy cut short).
+std::string endsEarlyText(const std::filesystem::path& file, double decodedSeconds, double statedSeconds);
+// True when a stream that ended after `decodedSeconds` falls short of its
+// stated length by more than encoder delay and padding or a container's
+// rounding explain: more than max(1 s, 2 %).
+bool endsEarly(double decodedSeconds, double statedSeconds);
 
 // Problems that do not stop a read (a WAV cut short) go to the sink of the
 // innermost ReadWarnings alive on the reading thread; each text at most once
@@ -51,7 +61,12 @@ private:
 // being printed.
 void routeLibavLog();
 // The last error libav reported on this thread since the previous call,
-// without its line end; empty when there was none.
+// without its line end or the "[name @ 0x…]" context libav puts in front;
+// empty when there was none.
 std::string takeLibavError();
+// `text` without the "[name @ 0x…] " contexts libav and the ffmpeg program
+// put before their messages (addresses and component names mean nothing to
+// a user).
+std::string withoutLibavContexts(std::string_view text);
 
 } // namespace audio

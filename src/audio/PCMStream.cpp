@@ -38,18 +38,36 @@ std::string avError(int code) {
     return reason;
 }
 
-// Why a file could not be opened, said plainly for empty files.
-std::string openFailure(const fs::path& file, int code) {
+// What libav said last, as a reason a user can read: its first clause,
+// without the byte offsets and the like that follow it.
+std::string libavReason() {
+    std::string said = takeLibavError();
+    if (const std::size_t colon = said.find(": "); colon != std::string::npos) said.resize(colon);
+    while (!said.empty() && (said.back() == '.' || said.back() == ' ')) said.pop_back();
+    return said;
+}
+
+// The codes with which libav turns down data it cannot make sense of, as
+// opposed to a file it cannot reach.
+bool notAudioData(int code) {
+    return code == AVERROR_INVALIDDATA || code == AVERROR(EINVAL) || code == AVERROR_EOF ||
+           code == AVERROR_DEMUXER_NOT_FOUND || code == AVERROR_DECODER_NOT_FOUND;
+}
+
+// Why a file could not be opened, said plainly for empty files and for
+// files that are not audio.
+PCMStream::StreamError openFailure(const fs::path& file, int code) {
     std::error_code ec;
     if (fs::is_regular_file(file, ec) && fs::file_size(file, ec) == 0 && !ec) {
         takeLibavError();
-        return "the file is empty";
+        return PCMStream::StreamError::readFailed(file, "the file is empty");
     }
     if (const auto shortfall = wavShortfall(file); shortfall && shortfall->noData) {
         takeLibavError();
-        return "the file holds no audio data";
+        return PCMStream::StreamError::readFailed(file, "the file holds no audio data");
     }
-    return avError(code);
+    if (notAudioData(code)) return PCMStream::StreamError::noDecodableAudio(file, libavReason());
+    return PCMStream::StreamError::readFailed(file, avError(code));
 }
 
 struct FormatCloser {
@@ -88,10 +106,10 @@ Opened openFile(const fs::path& file) {
     av_dict_set(&options.d, "protocol_whitelist", kProtocols, 0);
     av_dict_set(&options.d, "format_whitelist", kDemuxers, 0);
     int rc = avformat_open_input(&raw, file.c_str(), nullptr, &options.d);
-    if (rc < 0) throw PCMStream::StreamError::readFailed(file, openFailure(file, rc));
+    if (rc < 0) throw openFailure(file, rc);
     Opened o{FormatPtr(raw), -1};
     rc = avformat_find_stream_info(raw, nullptr);
-    if (rc < 0) throw PCMStream::StreamError::readFailed(file, avError(rc));
+    if (rc < 0) throw openFailure(file, rc);
     for (unsigned i = 0; i < raw->nb_streams; ++i) {
         if (raw->streams[i]->codecpar->codec_type == AVMEDIA_TYPE_AUDIO) {
             o.stream = static_cast<int>(i);
@@ -271,6 +289,12 @@ PCMStream::StreamError PCMStream::StreamError::readFailed(const fs::path& file, 
     return StreamError(Kind::readFailed, "Could not read audio from " + file.filename().string() + ": " + reason);
 }
 
+PCMStream::StreamError PCMStream::StreamError::noDecodableAudio(const fs::path& file, const std::string& reason) {
+    std::string text = file.filename().string() + " holds no audio that can be decoded";
+    if (!reason.empty()) text += " (" + reason + ")";
+    return StreamError(Kind::noDecodableAudio, text);
+}
+
 PCMStream::Format PCMStream::format(const fs::path& file) { return describe(openFile(file)); }
 
 PCMStream::Format PCMStream::read(const fs::path& file, std::optional<double> sampleRate,
@@ -278,7 +302,8 @@ PCMStream::Format PCMStream::read(const fs::path& file, std::optional<double> sa
                                   const Chunk& chunk) {
     Opened o = openFile(file);
     const Format source = describe(o);
-    if (const auto shortfall = wavShortfall(file)) ReadWarnings::tell(shortfallText(file, *shortfall));
+    const auto wavShort = wavShortfall(file);
+    if (wavShort) ReadWarnings::tell(shortfallText(file, *wavShort));
     const double rate = sampleRate.value_or(source.sampleRate);
     const int outChannels = channels.value_or(source.channels);
     if (!std::isfinite(rate) || rate < 1 || rate > 768000 || rate != std::floor(rate))
@@ -311,12 +336,16 @@ PCMStream::Format PCMStream::read(const fs::path& file, std::optional<double> sa
     Converter conv(file, outRate, outChannels, limit, chunk);
     if (limit == 0) return Format{rate, outChannels, source.durationSeconds};
 
+    std::int64_t packetsSent = 0;
+    double decodedSeconds = 0; // at the source's rate, whatever the output's
     auto receive = [&]() -> bool {
         for (;;) {
             const int r = avcodec_receive_frame(dec.get(), frame.get());
             if (r == AVERROR(EAGAIN) || r == AVERROR_EOF) return true;
             if (r == AVERROR_INVALIDDATA) continue;   // a damaged frame is skipped
             if (r < 0) throw StreamError::readFailed(file, avError(r));
+            if (frame->nb_samples > 0 && frame->sample_rate > 0)
+                decodedSeconds += static_cast<double>(frame->nb_samples) / frame->sample_rate;
             const bool more = conv.push(frame.get());
             av_frame_unref(frame.get());
             if (!more) return false;
@@ -329,6 +358,7 @@ PCMStream::Format PCMStream::read(const fs::path& file, std::optional<double> sa
         if (rc == AVERROR_EOF) break;
         if (rc < 0) throw StreamError::readFailed(file, avError(rc));
         if (packet->stream_index == o.stream) {
+            ++packetsSent;
             const int s = avcodec_send_packet(dec.get(), packet.get());
             av_packet_unref(packet.get());
             if (s < 0 && s != AVERROR(EAGAIN) && s != AVERROR_INVALIDDATA)
@@ -340,7 +370,21 @@ PCMStream::Format PCMStream::read(const fs::path& file, std::optional<double> sa
     }
     if (more) {
         avcodec_send_packet(dec.get(), nullptr);
-        if (receive()) conv.drain();
+        more = receive() && conv.drain();
+    }
+    if (more) {
+        // The stream ended by itself, not at maxDuration.
+        // Nothing decoded from packets that were there, or from a stream
+        // whose rate and channels libav could not even find: not audio.
+        const AVCodecParameters* par = st->codecpar;
+        const bool undescribed = par->sample_rate <= 0 || par->ch_layout.nb_channels <= 0;
+        if (decodedSeconds == 0 && (packetsSent > 0 || undescribed))
+            throw StreamError::noDecodableAudio(file, libavReason());
+        // A length estimated from the bitrate and the file's size says
+        // nothing about what is missing (and misjudges VBR files).
+        if (!wavShort && o.format->duration_estimation_method != AVFMT_DURATION_FROM_BITRATE &&
+            endsEarly(decodedSeconds, source.durationSeconds))
+            ReadWarnings::tell(endsEarlyText(file, decodedSeconds, source.durationSeconds));
     }
     return Format{rate, outChannels, source.durationSeconds};
 }

@@ -31,9 +31,13 @@ public:
     // user-facing text.
     class StreamError : public core::Error {
     public:
-        enum class Kind { noAudioTrack, readFailed };
+        enum class Kind { noAudioTrack, readFailed, noDecodableAudio };
         // "<file name> has no audio track."
         static StreamError noAudioTrack(const std::filesystem::path& file);
+        // "<file name> holds no audio that can be decoded (<reason>)", without
+        // the brackets when there is no reason: a file that is not audio at
+        // all, or whose audio stream decodes to nothing.
+        static StreamError noDecodableAudio(const std::filesystem::path& file, const std::string& reason);
         // "Could not read audio from <file name>: <reason>"
         static StreamError readFailed(const std::filesystem::path& file, const std::string& reason);
         Kind kind() const { return kind_; }
@@ -61,7 +65,9 @@ public:
     // round(N × rate) frames. Non-finite decoded samples are delivered as 0.
     // Stereo to mono is the mean of the channels; mono to stereo copies the
     // channel to both sides. Returns the delivered rate and channel count
-    // with the whole source's duration. Throws StreamError.
+    // with the whole source's duration. A stream that ends well before the
+    // container's stated length is read to its end and said once through
+    // ReadWarnings. Throws StreamError.
     static Format read(const std::filesystem::path& file, std::optional<double> sampleRate,
                        std::optional<int> channels, std::optional<double> maxDuration,
                        const Chunk& chunk);

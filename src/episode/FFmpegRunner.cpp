@@ -4,6 +4,7 @@
 
 #include <fmt/format.h>
 
+#include "audio/MediaDiagnostics.h"
 #include "core/ChildProcess.h"
 #include "core/Text.h"
 #include "episode/PlatformTexts.h"
@@ -106,7 +107,8 @@ void FFmpegRunner::execute(const std::vector<std::string>& arguments, const LogC
     // Launch failures (core::ChildProcessError) pass through unchanged.
     const core::ChildResult result = core::runChildProcess(argv);
 
-    const std::string text = core::sanitizeUtf8(result.output);
+    // The program's "[name @ 0x…]" contexts are of no use to a user.
+    const std::string text = audio::withoutLibavContexts(core::sanitizeUtf8(result.output));
     if (!text.empty() && onLog) onLog(text);
     if (result.succeeded() && !reportsWriteError(text)) return;
     // A child killed by a signal reports the signal's number, never 0.

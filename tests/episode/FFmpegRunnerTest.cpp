@@ -119,6 +119,12 @@ INSTANTIATE_TEST_SUITE_P(
                     ExitCase{"echo out; echo err >&2; exit 2", 2, "out | err", "FFmpeg failed (exit 2): out | err", true},
                     ExitCase{"printf 'bad \\377 byte'; exit 4", 4, "bad \xEF\xBF\xBD byte",
                              "FFmpeg failed (exit 4): bad \xEF\xBF\xBD byte", true},
+                    // libav's "[name @ 0x…]" contexts are left out.
+                    ExitCase{"echo '[mp3 @ 0x55fc64cf3900] Failed to read frame size' >&2; "
+                             "echo '[in#0/mp3 @ 0x7f01] Error opening input: Invalid argument' >&2; exit 1",
+                             1, "Failed to read frame size | Error opening input: Invalid argument",
+                             "FFmpeg failed (exit 1): Failed to read frame size | Error opening input: Invalid argument",
+                             true},
                     // Killed by a signal: a failure carrying the signal's number, never status 0.
                     ExitCase{"echo dying; kill -9 $$", 9, "dying", "FFmpeg failed (exit 9): dying", true}));
 
