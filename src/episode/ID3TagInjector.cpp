@@ -44,19 +44,19 @@ std::string muxerFor(const fs::path& finalPath) {
     return f ? f->name : "mp3";
 }
 
-// The cover as a file a tag can hold: the artwork itself when it is PNG or
-// JPEG, else a JPEG made from it in a work folder that `folder` keeps alive.
-// A cover that cannot be read is left out; it never fails the tagging.
+// The cover as a file a tag can hold, in a work folder that `folder` keeps
+// alive: the PNG or JPEG without its metadata (a phone's GPS position among
+// it), anything else as a JPEG made from it. A cover that cannot be read is
+// left out; it never fails the tagging.
 std::optional<fs::path> taggableCover(const std::optional<fs::path>& artwork,
                                       std::optional<core::LockedWorkFolder>& folder) {
     if (!artwork || !isFile(*artwork)) return std::nullopt;
-    if (CoverArt::isPNGOrJPEG(*artwork)) return artwork;
-    const auto jpeg = CoverArt::jpegOf(*artwork);
-    if (!jpeg) return std::nullopt;
+    const auto picture = CoverArt::forTag(*artwork);
+    if (!picture) return std::nullopt;
     try {
         folder.emplace("Quorvel");
-        const fs::path converted = folder->path() / "cover.jpg";
-        core::writeFileAtomically(converted, *jpeg);
+        const fs::path converted = folder->path() / (picture->png ? "cover.png" : "cover.jpg");
+        core::writeFileAtomically(converted, picture->bytes);
         return converted;
     } catch (const core::Error&) {
         return std::nullopt;

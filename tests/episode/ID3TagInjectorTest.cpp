@@ -195,6 +195,47 @@ TEST_P(M4AFiles, WithoutFFmpegWritesTaggedAACWithCover) {
 INSTANTIATE_TEST_SUITE_P(Covers, M4AFiles,
                          testing::Values(CoverCase{"cover.png", "png"}, CoverCase{"cover.jpg", "mjpeg"}));
 
+// A phone photo's position stays out of the published file: the cover in
+// the MP3's APIC frame and in the M4A is the same picture, scan data byte
+// for byte, without its EXIF, XMP and comment blocks.
+class PhotoCover : public ID3Files, public testing::WithParamInterface<std::string> {};
+
+TEST_P(PhotoCover, KeepsThePictureAndLeavesOutThePosition) {
+    const fs::path photo = dir / "photo.jpg";
+    testsupport::runTool({"convert-im6.q16", "-size", "400x300", "gradient:orange-navy", "-quality", "85",
+                          photo.string()});
+    testsupport::runTool({"exiftool", "-q", "-overwrite_original", "-n", "-EXIF:GPSLatitude=48.8584",
+                          "-EXIF:GPSLatitudeRef=N", "-EXIF:GPSLongitude=2.2945", "-EXIF:GPSLongitudeRef=E",
+                          "-XMP-exif:GPSLatitude=48.8584", "-XMP-exif:GPSLongitude=2.2945", "-Comment=at home",
+                          photo.string()});
+    auto gpsTags = [](const fs::path& file) {
+        return testsupport::runTool({"exiftool", "-a", "-s", "-G", "-gps:all", "-XMP:all", "-Comment", file.string()})
+            .output;
+    };
+    ASSERT_NE(gpsTags(photo).find("GPSLatitude"), std::string::npos); // the source does carry a position
+
+    const bool mp3 = GetParam() == "mp3";
+    const ID3TagInjector injector = mp3 ? ID3TagInjector() : ID3TagInjector(FFmpegRunner(std::vector<fs::path>{}));
+    const fs::path out = dir / ("out." + GetParam());
+    injector.inject(tags(photo), dir / (mp3 ? "in.mp3" : "in.wav"), out, std::nullopt);
+    const fs::path cover = dir / "cover_out.jpg";
+    testsupport::runTool({"ffmpeg", "-nostdin", "-loglevel", "error", "-y", "-i", out.string(), "-map", "0:v",
+                          "-c", "copy", "-f", "image2", cover.string()});
+
+    EXPECT_EQ(gpsTags(cover), "");
+    // From the (only) scan header to the end of the image.
+    auto scan = [](const std::string& jpeg) {
+        const std::size_t at = jpeg.rfind("\xFF\xDA");
+        return at == std::string::npos ? std::string() : jpeg.substr(at);
+    };
+    const std::string source = scan(core::readFile(photo));
+    const std::string written = scan(core::readFile(cover));
+    ASSERT_GT(source.size(), 100u);
+    EXPECT_TRUE(written == source) << written.size() << " scan bytes against " << source.size();
+}
+
+INSTANTIATE_TEST_SUITE_P(Containers, PhotoCover, testing::Values("mp3", "m4a"));
+
 TEST_F(ID3Files, M4AWithoutArtworkOrYearHasNeither) {
     auto m = tags(dir / "missing.png");
     ID3TagInjector(FFmpegRunner(std::vector<fs::path>{})).inject(m, dir / "in.mp3", dir / "out.m4a", std::nullopt);
