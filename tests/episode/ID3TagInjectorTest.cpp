@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "MediaProbe.h"
+#include "episode/CoverArt.h"
 #include "support/TestSupport.h"
 
 namespace {
@@ -235,6 +236,30 @@ TEST_P(PhotoCover, KeepsThePictureAndLeavesOutThePosition) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Containers, PhotoCover, testing::Values("mp3", "m4a"));
+
+TEST_F(ID3Files, PNGCoverLosesItsTextChunksAndKeepsItsImageData) {
+    const fs::path png = dir / "cover.png";
+    testsupport::runTool({"exiftool", "-q", "-overwrite_original", "-n", "-XMP-exif:GPSLatitude=48.8584",
+                          "-PNG:Comment=at home", "-PNG:ModifyDate=2024:05:01 10:00:00", png.string()});
+    const std::string source = core::readFile(png);
+    ASSERT_NE(source.find("tEXt"), std::string::npos);
+    const auto picture = episode::CoverArt::forTag(png);
+    ASSERT_TRUE(picture.has_value());
+    EXPECT_TRUE(picture->png);
+    for (const char* chunk : {"tEXt", "zTXt", "iTXt", "tIME", "eXIf"})
+        EXPECT_EQ(picture->bytes.find(chunk), std::string::npos) << chunk;
+    // The header and the image data, from IHDR to IEND, as they were.
+    auto chunk = [](const std::string& file, const char* type) {
+        const std::size_t at = file.find(type);
+        if (at == std::string::npos || at < 4) return std::string();
+        std::size_t length = 0;
+        for (std::size_t i = at - 4; i < at; ++i) length = length << 8 | static_cast<unsigned char>(file[i]);
+        return file.substr(at - 4, length + 12);
+    };
+    EXPECT_EQ(chunk(picture->bytes, "IHDR"), chunk(source, "IHDR"));
+    EXPECT_TRUE(chunk(picture->bytes, "IDAT") == chunk(source, "IDAT"));
+    EXPECT_FALSE(chunk(source, "IDAT").empty());
+}
 
 TEST_F(ID3Files, M4AWithoutArtworkOrYearHasNeither) {
     auto m = tags(dir / "missing.png");
