@@ -2,12 +2,11 @@
 
 #include <QDesktopServices>
 #include <QMessageBox>
-#include <QPainter>
-#include <QPainterPath>
 #include <QPointer>
 #include <QPushButton>
 #include <QUrl>
 
+#include "ui/EditionIcon.h"
 #include "ui/OptionControls.h"
 
 namespace ui {
@@ -103,35 +102,12 @@ AlertPorts qtAlertPorts(std::function<QWidget*()> parent) {
     return a;
 }
 
-namespace {
-
-// The installed SVG's picture: a rounded tile with five waveform bars.
-QPixmap drawnIcon(int size) {
-    QPixmap pixmap(size, size);
-    pixmap.fill(Qt::transparent);
-    QPainter p(&pixmap);
-    p.setRenderHint(QPainter::Antialiasing);
-    p.scale(size / 64.0, size / 64.0);
-    QPainterPath tile;
-    tile.addRoundedRect(QRectF(4, 4, 56, 56), 12, 12);
-    p.fillPath(tile, QColor(0x2b, 0x5f, 0xd9));
-    p.setPen(Qt::NoPen);
-    p.setBrush(Qt::white);
-    const double heights[] = {14, 28, 40, 24, 16};
-    for (int i = 0; i < 5; ++i) {
-        const double h = heights[i];
-        p.drawRoundedRect(QRectF(13 + i * 8.5, 32 - h / 2, 5, h), 2.5, 2.5);
-    }
-    return pixmap;
-}
-
-} // namespace
-
 QIcon applicationIcon(const QString& name) {
     QIcon themed = QIcon::fromTheme(name);
     if (!themed.isNull() && !themed.pixmap(32, 32).isNull()) return themed;
     QIcon drawn;
-    for (int size : {16, 24, 32, 48, 64, 128, 256}) drawn.addPixmap(drawnIcon(size));
+    const std::string id = name.toStdString();
+    for (int size : {16, 24, 32, 48, 64, 128, 256}) drawn.addPixmap(drawEditionIcon(id, size));
     return drawn;
 }
 

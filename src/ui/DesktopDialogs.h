@@ -40,7 +40,8 @@ DesktopPorts qtDesktopPorts(QWidget* parent, const QString& filterName, std::set
 AlertPorts qtAlertPorts(std::function<QWidget*()> parent);
 
 // The application's icon: the installed theme icon `name` when the desktop
-// finds one, else the same picture drawn here (build-tree runs, tests).
+// finds one, else the edition's same picture drawn here (build-tree runs,
+// tests; see EditionIcon.h).
 QIcon applicationIcon(const QString& name);
 
 // The files and folders named on the command line (a desktop launcher's %F),

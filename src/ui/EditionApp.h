@@ -18,6 +18,7 @@
 #include "ui/MainWindow.h"
 #include "ui/QSettingsBookmarkStore.h"
 #include "ui/QtPorts.h"
+#include "ui/SingleInstance.h"
 #include "ui/StandaloneBranding.h"
 #include "ui/StandaloneViewModel.h"
 #include "ui/UpdateChecker.h"
@@ -41,6 +42,8 @@ template <typename P> struct EditionSetup {
     std::function<QWidget*(StandaloneViewModel<P>&)> makePanel;
     // Shows the preset again in that panel.
     std::function<void(QWidget*)> refreshPanel;
+    // The libraries the About box names after Qt.
+    std::string aboutLibraries;
 };
 
 namespace edition_app {
@@ -54,6 +57,13 @@ void setIdentity(const QString& applicationName, const QString& desktopId);
 // to once it exists.
 std::shared_ptr<UpdateChecker> makeUpdateChecker(batch::Edition edition, SettingsStore& store,
                                                  std::shared_ptr<QPointer<QWidget>> parent, bool installedBuild);
+// What a running window does with the files a later start hands over: it
+// comes forward and queues them, one ingest call each, as the command
+// line's files are.
+SingleInstance::Receiver handOverTo(QWidget& window, Workspace& workspace);
+// The window's size and place, kept in the edition's settings file.
+bool restoreWindowGeometry(QWidget& window, QSettings& settings);
+void saveWindowGeometry(const QWidget& window, QSettings& settings);
 
 } // namespace edition_app
 
@@ -63,6 +73,11 @@ template <typename P> int runEditionApp(int argc, char** argv, bool installedBui
     QApplication app(argc, argv);
     edition_app::setIdentity(setup.applicationName, setup.desktopId);
     std::vector<std::string> args(argv, argv + argc);
+    const std::vector<std::filesystem::path> files = filesFromCommandLine(args);
+    // A second start gives its files to the window already open and ends.
+    // A scripted snapshot always gets a window of its own.
+    SingleInstance instance(SingleInstance::serverName(setup.desktopId));
+    if (!WindowSnapshot::parse(args) && instance.start(files) == SingleInstance::Role::handedOver) return 0;
 
     QSettingsStore store(std::make_unique<QSettings>(QStringLiteral("Tembrook"), setup.settingsName));
     // Remembered folders live in the same settings file.
@@ -84,15 +99,21 @@ template <typename P> int runEditionApp(int argc, char** argv, bool installedBui
     auto refresh = setup.refreshPanel;
     MainWindow window(workspace, setup.branding, panel, [panel, refresh] { refresh(panel); });
     *alertParent = &window;
+    window.setAboutLibraries(setup.aboutLibraries);
     model.setDesktop(qtDesktopPorts(&window, setup.fileFilterName, model.preset().supportedExtensions()));
+    QSettings windowSettings(QStringLiteral("Tembrook"), setup.settingsName);
+    edition_app::restoreWindowGeometry(window, windowSettings);
 
     QObject::connect(&app, &QApplication::aboutToQuit, [&] {
         model.flushPendingSave();
+        edition_app::saveWindowGeometry(window, windowSettings);
         store.sync();
+        windowSettings.sync();
     });
     window.show();
     // Files handed over by the launcher or the file manager, queued as if dropped.
-    for (const auto& file : filesFromCommandLine(args)) model.ingest({file});
+    for (const auto& file : files) model.ingest({file});
+    instance.setReceiver(edition_app::handOverTo(window, workspace));
     WindowSnapshot::captureIfRequested(args);
     const int code = app.exec();
     // Ended some other way mid-run (the session ends): stop the run as Quit does.

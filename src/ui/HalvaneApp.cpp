@@ -32,6 +32,7 @@ EditionSetup<presets::HalvanePreset> HalvaneApp::setup() {
         QString::fromLatin1(texts::kHalvaneFileFilter),
         [](StandaloneViewModel<presets::HalvanePreset>& model) -> QWidget* { return new HalvaneOptions(model); },
         [](QWidget* panel) { static_cast<HalvaneOptions*>(panel)->refresh(); },
+        "libvips, OpenCV, LibRaw, libheif, Exiv2, Little CMS, libjpeg-turbo, libpng and LibTIFF",
     };
     return s;
 }

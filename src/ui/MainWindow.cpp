@@ -16,6 +16,7 @@
 #include <QVBoxLayout>
 
 #include "core/Numbers.h"
+#include "ui/AboutBox.h"
 #include "ui/UiTexts.h"
 
 namespace ui {
@@ -268,6 +269,8 @@ void MainWindow::buildMenus() {
     help->addAction(QStringLiteral("Check for Updates…"), this, [this] {
         if (workspace_.updates()) workspace_.updates()->checkNow();
     });
+    help->addSeparator();
+    aboutAction_ = addAboutActions(help, this, branding_, [this] { return aboutLibraries_; });
 }
 
 void MainWindow::buildTray() {

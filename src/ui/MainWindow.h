@@ -61,6 +61,9 @@ public:
     QAction* cancelAction() const { return cancelAction_; }
     QString trayStatusText() const;
     QAction* quitAction() const { return quitAction_; }
+    QAction* aboutAction() const { return aboutAction_; }
+    // The libraries the About box names after Qt.
+    void setAboutLibraries(std::string libraries) { aboutLibraries_ = std::move(libraries); }
 
     // Quit (menu, tray, closing the window). Mid-run it asks first; then it
     // cancels, ends the programs the run started, waits for the running
@@ -106,6 +109,8 @@ private:
     QAction* runAction_ = nullptr;
     QAction* cancelAction_ = nullptr;
     QAction* quitAction_ = nullptr;
+    QAction* aboutAction_ = nullptr;
+    std::string aboutLibraries_;
     std::function<bool()> confirmQuit_;
     std::function<void()> quitHandler_;
     bool quitting_ = false;

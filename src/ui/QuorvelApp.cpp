@@ -41,6 +41,7 @@ int QuorvelApp::run(int argc, char** argv, bool installedBuild) {
             return new QuorvelOptionsPanel(model, caps);
         },
         [](QWidget* panel) { static_cast<QuorvelOptionsPanel*>(panel)->refresh(); },
+        "FFmpeg, PocketSphinx, TagLib, Cairo, Pango and ICU",
     };
     return runEditionApp(argc, argv, installedBuild, setup);
 }

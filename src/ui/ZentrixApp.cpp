@@ -32,6 +32,7 @@ EditionSetup<presets::ZentrixPreset> ZentrixApp::setup() {
         QString::fromLatin1(texts::kZentrixFileFilter),
         [](StandaloneViewModel<presets::ZentrixPreset>& model) -> QWidget* { return new ZentrixOptions(model); },
         [](QWidget* panel) { static_cast<ZentrixOptions*>(panel)->refresh(); },
+        "libvips, OpenCV, libpng, libjpeg-turbo, LibTIFF and OpenEXR",
     };
     return s;
 }

@@ -1,8 +1,15 @@
-# Starts the application with a scripted snapshot and checks both images.
+# Starts the application with a scripted snapshot and checks both images,
+# then starts it again without a size: the window comes back at the size it
+# had when it quit.
 #   cmake -DAPP=<quorvel> -DWORK=<folder> -P AppSnapshot.cmake
 file(REMOVE_RECURSE "${WORK}")
 file(MAKE_DIRECTORY "${WORK}/config")
-set(ENV{QT_QPA_PLATFORM} offscreen)
+# A screen large enough for the window, so a restored size is not cut to fit.
+file(WRITE "${WORK}/screen.json" [=[
+{"screens": [{"name": "wide", "x": 0, "y": 0, "width": 2560, "height": 1600,
+              "logicalDpi": 96, "logicalBaseDpi": 96, "dpr": 1}]}
+]=])
+set(ENV{QT_QPA_PLATFORM} "offscreen:configfile=${WORK}/screen.json")
 set(ENV{XDG_CONFIG_HOME} "${WORK}/config")
 set(out "${WORK}/window.png")
 execute_process(COMMAND "${APP}" --snapshot "${out}" --snapshot-size 1280x800
@@ -36,4 +43,14 @@ png_size("${WORK}/window-options.png" ow oh)
 if(ow LESS 1 OR oh LESS 1)
   message(FATAL_ERROR "options image is empty")
 endif()
-message(STATUS "window 1280x800, options ${ow}x${oh}")
+
+set(again "${WORK}/again.png")
+execute_process(COMMAND "${APP}" --snapshot "${again}" RESULT_VARIABLE rc TIMEOUT 60)
+if(NOT rc EQUAL 0)
+  message(FATAL_ERROR "the second start ended with ${rc}")
+endif()
+png_size("${again}" width height)
+if(NOT width EQUAL 1280 OR NOT height EQUAL 800)
+  message(FATAL_ERROR "the window came back at ${width}x${height}, not at its last size 1280x800")
+endif()
+message(STATUS "window 1280x800 (and again after a restart), options ${ow}x${oh}")

@@ -1,11 +1,13 @@
 #include <QDropEvent>
 #include <QMenuBar>
 #include <QMimeData>
+#include <QRegularExpression>
 #include <QScrollBar>
 
 #include <gtest/gtest.h>
 
 #include "WindowTestSupport.h"
+#include "ui/AboutBox.h"
 
 using uitest::WindowRig;
 
@@ -256,7 +258,15 @@ TEST(MainWindow, MenusCarryTheCommands) {
     EXPECT_TRUE(batch->actions()[0]->shortcut().isEmpty());
     EXPECT_EQ(batch->actions()[1]->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_Period));
     EXPECT_EQ(batch->actions()[4]->shortcut(), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_O));
-    EXPECT_EQ(itemTexts(help), QStringList({"Check for Updates…"}));
+    EXPECT_EQ(itemTexts(help), QStringList({"Check for Updates…", "-", "About Quorvel", "About Qt"}));
+    EXPECT_EQ(rig.window->aboutAction(), help->actions()[2]);
+    // The About box: name, version, subtitle and the libraries after Qt's version.
+    auto about = ui::makeAboutBox(rig.window.get(), ui::QuorvelApp::branding(), "FFmpeg and ICU");
+    EXPECT_EQ(about->windowTitle(), "About Quorvel");
+    EXPECT_EQ(about->text(), "Quorvel");
+    EXPECT_TRUE(about->informativeText().contains(QRegularExpression(QStringLiteral("^Version [0-9]+\\.[0-9]+"))));
+    EXPECT_TRUE(about->informativeText().contains("Clean up, level and package podcast episodes"));
+    EXPECT_TRUE(about->informativeText().endsWith(QStringLiteral("Built with Qt %1, FFmpeg and ICU.").arg(qVersion())));
 
     rig.model->setNamingPattern("{name}_changed");
     batch->actions()[6]->trigger(); // "Reset All Settings" restores the edition's defaults

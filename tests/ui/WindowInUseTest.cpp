@@ -423,6 +423,13 @@ TEST(WindowInUse, TheApplicationIconHasPixels) {
     ASSERT_FALSE(image.isNull());
     EXPECT_EQ(qAlpha(image.pixel(0, 0)), 0);      // transparent corner
     EXPECT_GT(qAlpha(image.pixel(32, 32)), 200);  // the tile
+    // Each edition's window and tray show a picture of their own.
+    const QImage quorvel = ui::applicationIcon(QStringLiteral("quorvel")).pixmap(64, 64).toImage();
+    const QImage halvane = ui::applicationIcon(QStringLiteral("halvane")).pixmap(64, 64).toImage();
+    const QImage zentrix = ui::applicationIcon(QStringLiteral("zentrix")).pixmap(64, 64).toImage();
+    EXPECT_NE(quorvel, halvane);
+    EXPECT_NE(quorvel, zentrix);
+    EXPECT_NE(halvane, zentrix);
 }
 
 TEST(WindowInUse, QuitGivesUpWaitingForAnItemThatDoesNotStop) {
