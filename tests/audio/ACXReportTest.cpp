@@ -26,7 +26,7 @@ class ACXRules : public ::testing::TestWithParam<std::tuple<double, double, doub
 
 TEST_P(ACXRules, BoundsAreInclusiveAndNaNFails) {
     const auto [rms, peak, noise, rmsOK, peakOK, noiseOK] = GetParam();
-    const ACXReport r{rms, peak, noise, 44100};
+    const ACXReport r{rms, peak, noise, 44100, {}};
     EXPECT_EQ(r.rmsOK(), rmsOK);
     EXPECT_EQ(r.peakOK(), peakOK);
     EXPECT_EQ(r.noiseOK(), noiseOK);
@@ -42,7 +42,7 @@ INSTANTIATE_TEST_SUITE_P(
                       std::make_tuple(NAN, NAN, NAN, false, false, false)));
 
 TEST(ACXReport, PassingReportText) {
-    const ACXReport r{-19.9, -3.5, -64.2, 44100};
+    const ACXReport r{-19.9, -3.5, -64.2, 44100, {}};
     EXPECT_EQ(r.text(),
               "Audible / ACX audio check\n"
               "==========================\n"
@@ -55,7 +55,7 @@ TEST(ACXReport, PassingReportText) {
 }
 
 TEST(ACXReport, FailingRMSSaysNotYetWithoutTheTip) {
-    const std::string t = ACXReport{-17.95, -3.5, -64.2, 48000}.text();
+    const std::string t = ACXReport{-17.95, -3.5, -64.2, 48000, {}}.text();
     EXPECT_NE(t.find("FAIL  RMS level       -17.9 dB"), std::string::npos) << t;
     EXPECT_NE(t.find("Sample rate    48000 Hz    ("), std::string::npos);
     EXPECT_NE(t.find("\nOverall: Does NOT pass yet. See the FAIL lines above.\n"), std::string::npos);
@@ -64,7 +64,7 @@ TEST(ACXReport, FailingRMSSaysNotYetWithoutTheTip) {
 }
 
 TEST(ACXReport, NoisyFloorAddsTheTipAsANinthLine) {
-    const std::string t = ACXReport{-20, -4, -55, 44100.9}.text();
+    const std::string t = ACXReport{-20, -4, -55, 44100.9, {}}.text();
     EXPECT_NE(t.find("FAIL  Noise floor     -55.0 dB"), std::string::npos);
     EXPECT_NE(t.find("Sample rate    44100 Hz"), std::string::npos);   // fraction dropped
     const std::string tip = "\nTip: turn on the noise gate, or record with less background noise.";
@@ -76,7 +76,7 @@ TEST(ACXReport, NoisyFloorAddsTheTipAsANinthLine) {
 TEST(ACXReport, NumbersIgnoreTheUserLocale) {
     testsupport::CommaDecimalLocale comma;
     if (!comma.available()) GTEST_SKIP() << "no comma-decimal locale installed";
-    const ACXReport r{-19.9, -3.5, -64.2, 44100};
+    const ACXReport r{-19.9, -3.5, -64.2, 44100, {}};
     EXPECT_NE(r.text().find("-19.9 dB"), std::string::npos);
 }
 
