@@ -16,8 +16,11 @@ constexpr double kTailLeast = 1.0, kTailMost = 5.0;
 // stand before taking some away: well inside the limits either way.
 constexpr double kHeadAim = 0.75, kHeadKeep = 0.9;
 constexpr double kTailAim = 2.5, kTailKeep = 4.5;
-// The longest stretch of room tone kept to repeat, in windows.
+// The longest stretch of room tone kept to repeat, in windows, and the level
+// its windows stay under: well below the quiet threshold, so that a word's
+// last breath is not taken for room tone.
 constexpr std::int64_t kRoomToneWindows = 100;
+constexpr double kRoomToneDB = RoomTone::kQuietDB - 6;
 
 std::int64_t windowsIn(double seconds) { return core::toInt64(std::round(seconds / RoomTone::kWindowSeconds)).value_or(0); }
 
@@ -43,10 +46,10 @@ RoomToneMeter RoomToneMeter::of(const std::filesystem::path& file)
     return meter;
 }
 
-bool RoomToneMeter::quiet(double energy, std::int64_t frames) const
+double RoomToneMeter::levelDB(double energy, std::int64_t frames) const
 {
     const double mean = energy / (static_cast<double>(frames) * static_cast<double>(channels_));
-    return 10 * std::log10(std::max(1e-12, mean)) <= RoomTone::kQuietDB;
+    return 10 * std::log10(std::max(1e-12, mean));
 }
 
 void RoomToneMeter::add(std::span<const float> samples, std::size_t frames)
@@ -64,12 +67,15 @@ void RoomToneMeter::add(std::span<const float> samples, std::size_t frames)
 
 void RoomToneMeter::closeWindow()
 {
-    if (quiet(windowEnergy_, window_)) {
+    const double level = levelDB(windowEnergy_, window_);
+    if (level > RoomTone::kQuietDB) {
+        if (!firstLoudWindow_) firstLoudWindow_ = windows_;
+        lastLoudEnd_ = (windows_ + 1) * window_;
+    }
+    if (level <= kRoomToneDB) {
         if (runWindows_ < kRoomToneWindows) run_.insert(run_.end(), windowSamples_.begin(), windowSamples_.end());
         ++runWindows_;
     } else {
-        if (!firstLoudWindow_) firstLoudWindow_ = windows_;
-        lastLoudEnd_ = (windows_ + 1) * window_;
         closeRun();
     }
     ++windows_;
@@ -92,7 +98,7 @@ RoomToneMeter::Ends RoomToneMeter::ends() const
 {
     Ends e{firstLoudWindow_, lastLoudEnd_};
     // A last, shorter window counts on its own frames.
-    if (inWindow_ > 0 && !quiet(windowEnergy_, inWindow_)) {
+    if (inWindow_ > 0 && levelDB(windowEnergy_, inWindow_) > RoomTone::kQuietDB) {
         if (!e.firstLoudWindow) e.firstLoudWindow = windows_;
         e.lastLoudEnd = frames_;
     }
@@ -123,8 +129,15 @@ RoomToneMeter::Plan RoomToneMeter::plan() const
 
     const auto framesOf = [&](double seconds) { return core::toInt64(std::round(seconds * sampleRate_)).value_or(0); };
     const std::int64_t tail = frames_ - e.lastLoudEnd;
-    if (tail < framesOf(kTailAim) && canPad) p.tailPad = framesOf(kTailAim) - tail;
-    else if (tail > framesOf(kTailKeep)) p.tailTrim = tail - framesOf(kTailAim);
+    if (tail < framesOf(kTailAim) && canPad) {
+        // Added after the tail's last whole window, in whole windows, so
+        // that every window of the new tail is one measured as quiet here.
+        const std::int64_t whole = tail / window_ * window_;
+        p.tailTrim = tail - whole;
+        p.tailPad = (framesOf(kTailAim) - whole + window_ - 1) / window_ * window_;
+    } else if (tail > framesOf(kTailKeep)) {
+        p.tailTrim = tail - framesOf(kTailAim);
+    }
     return p;
 }
 

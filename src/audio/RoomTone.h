@@ -32,8 +32,7 @@ struct RoomTone {
 };
 
 // RoomTone::measure fed in chunks of interleaved frames. Also keeps the
-// longest run of quiet windows (its first second at most): the recording's
-// own room tone, to lengthen a head or a tail with.
+// recording's own room tone, to lengthen a head or a tail with.
 class RoomToneMeter {
 public:
     RoomToneMeter(double sampleRate, int channels);
@@ -43,9 +42,9 @@ public:
 
     // Frames to take away from or add at either end so that the head comes
     // to 0.75 s and the tail to 2.5 s: only what is missing is added (none
-    // when the file holds no quiet window to take it from), and quiet is
-    // taken away only past 0.9 s at the head or 4.5 s at the tail. Head
-    // changes are whole windows, so the windows after them stay as measured.
+    // when the file holds no room tone to take it from), and quiet is taken
+    // away only past 0.9 s at the head or 4.5 s at the tail. Changes keep the
+    // window grid, so every window stays one that was measured.
     struct Plan {
         std::int64_t headTrim = 0;
         std::int64_t headPad = 0;
@@ -56,7 +55,8 @@ public:
     Plan plan() const;
 
     std::int64_t frames() const { return frames_; }
-    // The quiet run, interleaved, a whole number of windows; empty without one.
+    // The room tone: the longest run of windows at least 6 dB under the
+    // quiet threshold (its first second), interleaved; empty without one.
     const std::vector<float>& roomTone() const { return runWindows_ > bestWindows_ ? run_ : best_; }
 
     // Reads a whole file through a new meter.
@@ -68,7 +68,7 @@ private:
         std::int64_t lastLoudEnd = 0;
     };
     Ends ends() const;
-    bool quiet(double energy, std::int64_t frames) const;
+    double levelDB(double energy, std::int64_t frames) const;
     void closeWindow();
     void closeRun();
 
