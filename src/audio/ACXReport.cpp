@@ -16,6 +16,7 @@ std::string_view verdict(bool ok) { return ok ? "PASS  " : "FAIL  "; }
 bool ACXReport::rmsOK() const { return rmsDB >= -23.0 && rmsDB <= -18.0; }
 bool ACXReport::peakOK() const { return peakDB <= -3.0; }
 bool ACXReport::noiseOK() const { return noiseFloorDB <= -60.0; }
+bool ACXReport::roomToneOK() const { return !roomTone || (roomTone->headOK() && roomTone->tailOK()); }
 
 std::string ACXReport::text() const {
     std::string out = "Audible / ACX audio check\n==========================\n";
@@ -25,6 +26,13 @@ std::string ACXReport::text() const {
     out += fmt::format("Peak level     {:6.1f} dB   (needs -3 dB or lower)\n", peakDB);
     out += verdict(noiseOK());
     out += fmt::format("Noise floor    {:6.1f} dB   (needs -60 dB or lower)", noiseFloorDB);
+    if (roomTone) {
+        out += "\n";
+        out += verdict(roomTone->headOK());
+        out += fmt::format("Room tone head {:6.2f} s    (needs 0.5 to 1 s)\n", roomTone->headSeconds);
+        out += verdict(roomTone->tailOK());
+        out += fmt::format("Room tone tail {:6.2f} s    (needs 1 to 5 s)", roomTone->tailSeconds);
+    }
     // The rate as a whole number, fraction dropped; a rate that is not a
     // finite number is shown as 0.
     long long rate = 0;

@@ -4,6 +4,9 @@
 #include <cmath>
 
 #include "audio/CleanupRender.h"
+#include "audio/PCMStream.h"
+#include "audio/RoomTone.h"
+#include "audio/WAVWriter.h"
 
 namespace audio {
 
@@ -44,6 +47,82 @@ double measuredLevel(const CleanupRender::Result& r, const LoudnessTarget& targe
     return r.integratedLUFS.value_or(target.integratedLUFS);
 }
 
+// How far a level measured before the room tone is set moves once it is:
+// the quiet taken away or added holds next to no energy, so the mean over
+// the frames changes with their number alone.
+double roomToneShiftDB(const RoomToneMeter& meter)
+{
+    const RoomToneMeter::Plan p = meter.plan();
+    const auto before = static_cast<double>(meter.frames());
+    const double after = before - static_cast<double>(p.headTrim + p.tailTrim - p.headPad - p.tailPad);
+    if (!(before > 0) || !(after > 0)) return 0;
+    return 10 * std::log10(before / after);
+}
+
+// Writes `file` again with its head and tail room tone brought to the aims
+// of RoomToneMeter::plan, the added room tone repeated back and forth from
+// the recording's own quiet. Returns `rendered` with the levels of what was
+// written.
+CleanupRender::Result setRoomTone(const std::filesystem::path& file, CleanupRender::Result rendered)
+{
+    const RoomToneMeter measured = RoomToneMeter::of(file);
+    const RoomToneMeter::Plan plan = measured.plan();
+    if (plan.empty()) return rendered;
+
+    const PCMStream::Format format = PCMStream::format(file);
+    const auto channels = static_cast<std::size_t>(format.channels);
+    WAVWriter writer(file, format.sampleRate, format.channels, 24);
+    OutputMeterStage meter;
+    meter.prepare({format.sampleRate, format.channels});
+    AudioBlock block;
+    const auto emit = [&] {
+        block.frames = block.samples.size() / channels;
+        meter.process(block);
+        writer.write(block.samples, block.frames);
+        block.samples.clear();
+    };
+    const std::vector<float>& tone = measured.roomTone();
+    const std::size_t toneFrames = tone.size() / channels;
+    const auto pad = [&](std::int64_t frames) {
+        if (toneFrames == 0) return;
+        for (std::int64_t i = 0; i < frames; ++i) {
+            const std::size_t at = static_cast<std::size_t>(i) % (2 * toneFrames);
+            const std::size_t frame = at < toneFrames ? at : 2 * toneFrames - 1 - at;
+            block.samples.insert(block.samples.end(), tone.begin() + static_cast<std::ptrdiff_t>(frame * channels),
+                                 tone.begin() + static_cast<std::ptrdiff_t>((frame + 1) * channels));
+            if (block.samples.size() >= 4096 * channels) emit();
+        }
+        emit();
+    };
+
+    pad(plan.headPad);
+    const std::int64_t end = measured.frames() - plan.tailTrim;
+    std::int64_t position = 0;
+    PCMStream::read(file, format.sampleRate, format.channels, std::nullopt,
+                    [&](std::span<const float> samples, std::size_t frames) {
+                        const std::int64_t first = std::max<std::int64_t>(position, plan.headTrim);
+                        const std::int64_t last = std::min<std::int64_t>(position + static_cast<std::int64_t>(frames), end);
+                        if (first < last) {
+                            const auto from = static_cast<std::size_t>(first - position) * channels;
+                            const auto to = static_cast<std::size_t>(last - position) * channels;
+                            block.samples.assign(samples.begin() + static_cast<std::ptrdiff_t>(from),
+                                                 samples.begin() + static_cast<std::ptrdiff_t>(to));
+                            emit();
+                        }
+                        position += static_cast<std::int64_t>(frames);
+                    });
+    pad(plan.tailPad);
+    writer.close();
+
+    rendered.integratedLUFS = meter.integratedLUFS();
+    rendered.truePeakDBTP = meter.truePeakDBTP();
+    rendered.rmsDB = meter.rmsDB();
+    rendered.samplePeakDB = meter.samplePeakDB();
+    rendered.noiseFloorDB = meter.noiseFloorDB();
+    rendered.framesWritten = meter.frames();
+    return rendered;
+}
+
 } // namespace
 
 LoudnessNormalizer::NormalizerError LoudnessNormalizer::NormalizerError::silentOrTooShort(const std::filesystem::path& file)
@@ -81,13 +160,18 @@ LoudnessNormalizer::Result LoudnessNormalizer::process(const std::filesystem::pa
     const double start = target.acx ? analysis.rmsDB : *analysis.integratedLUFS;
     double gain = target.integratedLUFS - start;
     CleanupRender::Result last = CleanupRender::render(source, destination, analysis, plan, cleanup, gain, target);
+    // An ACX output gets its room tone set after the last pass; the passes
+    // aim at the level that lands on the target once it is.
+    const double aim =
+        target.integratedLUFS - (target.acx ? roomToneShiftDB(RoomToneMeter::of(destination)) : 0.0);
 
     for (int pass = 0; pass < kMaxCorrections; ++pass) {
-        const auto corrected = correctedGain(gain, measuredLevel(last, target), target.integratedLUFS);
+        const auto corrected = correctedGain(gain, measuredLevel(last, target), aim);
         if (!corrected) break;
         gain = *corrected;
         last = CleanupRender::render(source, destination, analysis, plan, cleanup, gain, target);
     }
+    if (target.acx) last = setRoomTone(destination, last);
     if (!last.integratedLUFS) throw NormalizerError::silentOrTooShort(source);
 
     Result result;
@@ -106,7 +190,7 @@ LoudnessNormalizer::Result LoudnessNormalizer::process(const std::filesystem::pa
         if (*hi - *lo > 0.5) result.levelerRangeDB = GainRange{*lo, *hi};
     }
     if (target.acx)
-        result.acxReport = ACXReport{last.rmsDB, last.samplePeakDB, last.noiseFloorDB, analysis.sampleRate};
+        result.acxReport = ACXReport{last.rmsDB, last.samplePeakDB, last.noiseFloorDB, analysis.sampleRate, std::nullopt};
     return result;
 }
 
@@ -115,6 +199,24 @@ LoudnessNormalizer::Result LoudnessNormalizer::normalize(const std::filesystem::
                                                          const LoudnessTarget& target) const
 {
     return process(source, destination, target, CleanupOptions::none());
+}
+
+ACXReport LoudnessNormalizer::acxCheck(const std::filesystem::path& file) const
+{
+    const PCMStream::Format format = PCMStream::format(file);
+    OutputMeterStage levels;
+    levels.prepare({format.sampleRate, format.channels});
+    RoomToneMeter roomTone(format.sampleRate, format.channels);
+    AudioBlock block;
+    PCMStream::read(file, format.sampleRate, format.channels, std::nullopt,
+                    [&](std::span<const float> samples, std::size_t frames) {
+                        roomTone.add(samples, frames);
+                        block.samples.assign(samples.begin(), samples.end());
+                        block.frames = frames;
+                        levels.process(block);
+                    });
+    return ACXReport{levels.rmsDB(), levels.samplePeakDB(), levels.noiseFloorDB(), format.sampleRate,
+                     roomTone.result()};
 }
 
 LoudnessNormalizer::Measurement LoudnessNormalizer::measure(const std::filesystem::path& file) const

@@ -18,8 +18,9 @@ namespace audio {
 
 // Cleans up one audio or video file and brings it to a delivery loudness:
 // analyse, plan, render with a static gain into a 24-bit WAV file, measure,
-// correct the gain at most twice. Also measures files and offers the small
-// editing tools the episode pipeline uses. Holds no state: one instance
+// correct the gain at most twice; for ACX targets, bring the room tone at the
+// head and the tail inside the ACX limits. Also measures files and offers the
+// small editing tools the episode pipeline uses. Holds no state: one instance
 // serves any number of threads at once.
 class LoudnessNormalizer {
 public:
@@ -76,6 +77,10 @@ public:
     Result normalize(const std::filesystem::path& source, const std::filesystem::path& destination,
                      const LoudnessTarget& target) const;
     Measurement measure(const std::filesystem::path& file) const;
+    // The ACX check of a written file: its RMS level, sample peak, noise
+    // floor and rate, as the normaliser's own report measures them, and its
+    // head and tail room tone. Reading errors pass through.
+    ACXReport acxCheck(const std::filesystem::path& file) const;
 
     // ---- editing tools (24-bit WAV output)
 

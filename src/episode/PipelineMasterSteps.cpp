@@ -111,7 +111,12 @@ void writeMaster(PipelineRun& run) {
 
 void writeACXCheck(PipelineRun& run) {
     if (!run.normalized.acxReport) return;
-    const auto& report = *run.normalized.acxReport;
+    // Measured on the audio the master is made of, so the verdict holds for
+    // the delivered file. Without music the normaliser has set the head and
+    // tail room tone; with it the file starts and ends with music, and the
+    // report says what that leaves at either end.
+    audio::ACXReport report = run.pipeline.normalizer().acxCheck(run.finalAudio);
+    if (run.finalAudio == run.episodeAudio) report.roomTone.reset();
     const fs::path file = run.deliverable(kACXCheckSuffix);
     core::writeFileAtomically(file, report.text());
     run.outputs.push_back(file);

@@ -110,7 +110,10 @@ TEST(LoudnessNormalizer, ACXTargetIsMetOnRMSAndReported)
     EXPECT_EQ(r.acxReport->rmsDB, r.output.rmsDB);
     EXPECT_EQ(r.acxReport->peakDB, r.output.samplePeakDB);
     EXPECT_EQ(r.acxReport->sampleRate, 48000);
-    EXPECT_NEAR(r.gainDB, -20 - r.input.rmsDB, 1.0);
+    // The room tone added at the ends spreads the same energy over more
+    // frames, which the gain makes up for.
+    const double added = 10 * std::log10(r.output.durationSeconds / r.input.durationSeconds);
+    EXPECT_NEAR(r.gainDB, -20 - r.input.rmsDB + added, 1.0);
     EXPECT_LE(measureWithEbur128(dir / "out.wav").truePeakDB, -3.5 + 0.05);
 }
 

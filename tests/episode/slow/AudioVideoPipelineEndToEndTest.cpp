@@ -1,7 +1,9 @@
 // The whole package of one generated episode, checked with ffprobe, ffmpeg's
 // ebur128 filter and plain file reads.
 
+#include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <optional>
 #include <string>
@@ -63,6 +65,42 @@ Loudness ebur128(const fs::path& file, double from = 0, double length = 0) {
 }
 
 double durationOf(const nlohmann::json& info) { return mediaprobe::number(info["format"]["duration"]); }
+
+// Room tone at either end as ACX counts it, read from ffmpeg's float decode:
+// 10 ms windows from the start, quiet at or below -55 dBFS (mean of x² over
+// the window's samples); the head ends at the first loud window, the tail
+// starts after the last one.
+struct Ends {
+    double head = 0;
+    double tail = 0;
+};
+
+Ends roomToneOf(const fs::path& file, const fs::path& scratch) {
+    const auto info = mediaprobe::probe(file);
+    const auto& sound = *mediaprobe::streamOf(info, "audio");
+    const double rate = mediaprobe::number(sound["sample_rate"]);
+    const auto channels = static_cast<std::size_t>(mediaprobe::number(sound["channels"]));
+    const fs::path raw = scratch / "roomtone.f32";
+    runTool({"ffmpeg", "-nostdin", "-hide_banner", "-loglevel", "error", "-y", "-i", file.string(), "-f", "f32le",
+             "-c:a", "pcm_f32le", raw.string()});
+    const std::string bytes = core::readFile(raw);
+    std::vector<float> x(bytes.size() / sizeof(float));
+    std::memcpy(x.data(), bytes.data(), x.size() * sizeof(float));
+    const std::size_t frames = x.size() / channels;
+    const auto window = static_cast<std::size_t>(std::lround(rate * 0.01));
+    std::optional<std::size_t> firstLoud;
+    std::size_t lastLoudEnd = 0;
+    for (std::size_t start = 0; start < frames; start += window) {
+        const std::size_t end = std::min(frames, start + window);
+        double sum = 0;
+        for (std::size_t i = start * channels; i < end * channels; ++i) sum += static_cast<double>(x[i]) * x[i];
+        if (10 * std::log10(std::max(1e-12, sum / static_cast<double>((end - start) * channels))) <= -55) continue;
+        if (!firstLoud) firstLoud = start;
+        lastLoudEnd = end;
+    }
+    if (!firstLoud) return {static_cast<double>(frames) / rate, static_cast<double>(frames) / rate};
+    return {static_cast<double>(*firstLoud) / rate, static_cast<double>(frames - lastLoudEnd) / rate};
+}
 
 // The generated episode and its music, made once for every case below.
 class PipelineEndToEnd : public testing::Test {
@@ -237,6 +275,83 @@ TEST_F(PipelineEndToEnd, ACXVariantAt44kWithReport) {
     EXPECT_EQ(log[0].find("episode.wav: RMS "), 0u) << log[0];
     EXPECT_EQ(log.back().rfind("ACX check: ", 0), 0u) << log.back();
     EXPECT_FALSE(workFolderLeft());
+}
+
+namespace {
+
+// A spoken take with its own quiet lead-in and tail (seconds) over low room
+// noise, through the ACX package with the ACX clean-up (trimming on, 1 s room
+// tone kept), and, when asked, a music intro and outro. Returns the log.
+std::vector<std::string> acxPackage(const testsupport::TempDir& dir, double lead, double tail, bool music) {
+    runTool({"espeak-ng", "-s", "150", "-w", (dir / "speech.wav").string(),
+             "Chapter one. The boat was finished in the spring, and we took it down to the river."});
+    runTool({"ffmpeg", "-nostdin", "-hide_banner", "-loglevel", "error", "-y", "-i", (dir / "speech.wav").string(),
+             "-f", "lavfi", "-i", "anoisesrc=color=pink:amplitude=0.0005:sample_rate=48000", "-filter_complex",
+             fmt::format("[0:a]aresample=48000,adelay={}:all=1,apad=pad_dur={}[s];"
+                         "[s][1:a]amix=inputs=2:duration=first:normalize=0,aformat=channel_layouts=stereo",
+                         core::formatShortest(lead * 1000), core::formatShortest(tail)),
+             "-ar", "48000", "-c:a", "pcm_s24le", (dir / "take.wav").string()});
+    const Ends source = roomToneOf(dir / "take.wav", dir.path());
+    EXPECT_NEAR(source.head, lead, 0.15);
+
+    episode::MultiFormatExportRequest q(dir / "take.wav", dir / "out", "ep", {}, true, false, false, false,
+                                        audio::LoudnessTarget::audibleACX());
+    q.cleanup = audio::CleanupOptions(true, audio::HumMode::autoDetect, false, true, true, 0);
+    q.cleanup.roomToneSeconds = 1.0;
+    if (music) {
+        testsupport::makeAudio(dir / "intro.wav", "sine=frequency=440:sample_rate=48000:duration=3", {"-ac", "2"});
+        testsupport::makeAudio(dir / "outro.wav", "sine=frequency=660:sample_rate=48000:duration=3", {"-ac", "2"});
+        q.introURL = dir / "intro.wav";
+        q.outroURL = dir / "outro.wav";
+    }
+    std::vector<std::string> log;
+    AudioVideoPipeline().processMultiFormat(q, {}, [&](const std::string& l) { log.push_back(l); });
+    return log;
+}
+
+} // namespace
+
+class ACXRoomTone : public testing::TestWithParam<std::pair<double, double>> {};
+
+TEST_P(ACXRoomTone, MasterHeadAndTailAreInsideTheLimits) {
+    const auto [lead, tail] = GetParam();
+    testsupport::TempDir dir;
+    const auto log = acxPackage(dir, lead, tail, false);
+    const Ends master = roomToneOf(dir / "out" / "ep_Master_ACX.wav", dir.path());
+    EXPECT_GE(master.head, 0.6);
+    EXPECT_LE(master.head, 0.9);
+    EXPECT_GE(master.tail, 1.5);
+    EXPECT_LE(master.tail, 4.5);
+    const std::string report = core::readFile(dir / "out" / "ep_ACX_Check.txt");
+    EXPECT_NE(report.find("\nOverall: PASSES the ACX audio requirements.\n"), std::string::npos) << report;
+    ASSERT_FALSE(log.empty());
+    EXPECT_EQ(log.back(), "ACX check: passes");
+}
+
+// Shorter than ACX asks at both ends; longer than it allows at both ends.
+INSTANTIATE_TEST_SUITE_P(LeadInAndTail, ACXRoomTone,
+                         testing::Values(std::make_pair(0.3, 0.4), std::make_pair(2.0, 3.0)));
+
+TEST(ACXRoomToneWithMusic, ReportFailsTheRoomToneAtBothEnds) {
+    testsupport::TempDir dir;
+    const auto log = acxPackage(dir, 0.3, 0.4, true);
+    const std::string report = core::readFile(dir / "out" / "ep_ACX_Check.txt");
+    // The master starts and ends with music: no room tone at either end,
+    // while the speech alone passes.
+    const Ends ends = roomToneOf(dir / "out" / "ep_Master_ACX.wav", dir.path());
+    EXPECT_LT(ends.head, 0.5);
+    EXPECT_LT(ends.tail, 1.0);
+    EXPECT_NE(report.find("PASS  Noise floor"), std::string::npos) << report;
+    EXPECT_NE(report.find(fmt::format("FAIL  Room tone head {:6.2f} s    (needs 0.5 to 1 s)\n", ends.head)),
+              std::string::npos)
+        << report;
+    EXPECT_NE(report.find(fmt::format("FAIL  Room tone tail {:6.2f} s    (needs 1 to 5 s)\n", ends.tail)),
+              std::string::npos)
+        << report;
+    EXPECT_EQ(report.find("PASSES"), std::string::npos) << report;
+    EXPECT_NE(report.find("\nOverall: Does NOT pass yet. See the FAIL lines above.\n"), std::string::npos) << report;
+    ASSERT_FALSE(log.empty());
+    EXPECT_EQ(log.back(), "ACX check: does not pass yet, see ep_ACX_Check.txt");
 }
 
 TEST_F(PipelineEndToEnd, M4AWhenNoFFmpegIsFound) {
