@@ -279,7 +279,7 @@ TEST(EXIFStripper, ErrorTexts) {
         FAIL() << "no error";
     } catch (const EXIFStripper::EXIFError& e) {
         EXPECT_EQ(e.kind(), EXIFStripper::EXIFError::Kind::failedToWriteImage);
-        EXPECT_EQ(std::string(e.what()), "Failed to finalize and write image to " + nowhere.string());
+        EXPECT_EQ(std::string(e.what()), "Failed to finalize and write image to " + nowhere.string() + ": No such file or directory");
     }
     EXPECT_FALSE(fs::exists(dir / "missing"));
     EXPECT_TRUE(stripper.containsGPS(source));   // the source is whole

@@ -238,7 +238,7 @@ TEST(ZentrixPowerOfTwo, UnreadableFileFails) {
     preset.operationalMode = OperationalMode::powerOfTwoEnforce;
     const JobRun run = runJob(preset, {dir / "junk.png"}, dir / "out");
     EXPECT_EQ(run.status.at("junk.png"), ProcessingStatus::failed);
-    EXPECT_EQ(run.message.at("junk.png"), "Failed to open texture image at junk.png");
+    EXPECT_EQ(run.message.at("junk.png"), "Failed to open texture image at junk.png: not an image");
 }
 
 TEST(ZentrixPowerOfTwo, SameNameFromFourWorkersEndsAsOneWholeFile) {
