@@ -3,10 +3,11 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
-#include <fstream>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <vector>
 
 #include <fmt/format.h>
@@ -16,17 +17,23 @@
 namespace core {
 
 FileError FileError::cannotWrite(const fs::path& path, const std::string& reason) {
-    return FileError(fmt::format("Could not write {}: {}", path.filename().string(), reason));
+    return {fmt::format("Could not write {}: {}", path.filename().string(), reason), reason};
 }
 FileError FileError::cannotRead(const fs::path& path, const std::string& reason) {
-    return FileError(fmt::format("Could not read {}: {}", path.filename().string(), reason));
+    return {fmt::format("Could not read {}: {}", path.filename().string(), reason), reason};
 }
 FileError FileError::cannotCreateFolder(const fs::path& path, const std::string& reason) {
-    return FileError(fmt::format("Could not create the folder {}: {}", path.string(), reason));
+    return {fmt::format("Could not create the folder {}: {}", path.string(), reason), reason};
 }
 FileError FileError::folderInTheWay(const fs::path& path) {
-    return FileError(fmt::format("Could not write {}: a folder of that name is in the way",
-                                 path.filename().string()));
+    return {fmt::format("Could not write {}: a folder of that name is in the way", path.filename().string()),
+            "a folder of that name is in the way"};
+}
+FileError FileError::notRegularFile(const fs::path& path) {
+    return {fmt::format("{} is not a regular file", path.filename().string()), "not a regular file"};
+}
+FileError FileError::tooLarge(const fs::path& path) {
+    return {fmt::format("{} is larger than 2 GiB", path.filename().string()), "larger than 2 GiB"};
 }
 
 std::string systemErrorText(int error) {
@@ -164,12 +171,65 @@ void copyFileContents(const fs::path& from, const fs::path& to, const fs::path& 
     if (::close(out) != 0) throw FileError::cannotWrite(shownName, systemErrorText(errno));
 }
 
-std::string readFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) throw FileError::cannotRead(path, std::strerror(errno));
-    std::string data((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (in.bad()) throw FileError::cannotRead(path, "read error");
+ReadableFile::ReadableFile(const fs::path& path) : path_(path) {
+    fd_ = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd_ < 0) throw FileError::cannotRead(path, systemErrorText(errno));
+    struct stat info {};
+    if (::fstat(fd_, &info) != 0) {
+        const int error = errno;
+        ::close(fd_);
+        throw FileError::cannotRead(path, systemErrorText(error));
+    }
+    if (!S_ISREG(info.st_mode)) {
+        ::close(fd_);
+        throw FileError::notRegularFile(path);
+    }
+    size_ = static_cast<std::uint64_t>(info.st_size);
+    if (size_ > kMaxReadableFileSize) {
+        ::close(fd_);
+        throw FileError::tooLarge(path);
+    }
+}
+
+ReadableFile::~ReadableFile() {
+    if (fd_ >= 0) ::close(fd_);
+}
+
+std::string ReadableFile::read(std::uint64_t limit) const {
+    limit = std::min(limit, kMaxReadableFileSize);
+    std::string data;
+    data.resize(static_cast<std::size_t>(std::min(size_, limit)));
+    std::size_t filled = 0;
+    while (true) {
+        // A file that grew since fstat is read on, up to the limit.
+        if (filled == data.size()) {
+            if (filled >= limit) break;
+            data.resize(static_cast<std::size_t>(std::min<std::uint64_t>(limit, filled + (std::uint64_t{1} << 16))));
+        }
+        const ssize_t n = ::read(fd_, data.data() + filled, data.size() - filled);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            throw FileError::cannotRead(path_, systemErrorText(errno));
+        }
+        if (n == 0) break;
+        filled += static_cast<std::size_t>(n);
+    }
+    if (limit == kMaxReadableFileSize && filled == limit) {
+        // Still more to come: past anything that is read whole.
+        char probe = 0;
+        if (::read(fd_, &probe, 1) > 0) throw FileError::tooLarge(path_);
+    }
+    data.resize(filled);
     return data;
+}
+
+std::string readFile(const fs::path& path) { return ReadableFile(path).read(); }
+
+std::string readFileHead(const fs::path& path, std::uint64_t limit) { return ReadableFile(path).read(limit); }
+
+void checkReadableFile(const fs::path& path) {
+    const ReadableFile file(path);
+    (void)file;
 }
 
 void createFolders(const fs::path& path) {

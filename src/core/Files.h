@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
 #include <string>
 #include <string_view>
@@ -18,6 +19,20 @@ public:
     static FileError cannotRead(const fs::path& path, const std::string& reason);
     static FileError cannotCreateFolder(const fs::path& path, const std::string& reason);
     static FileError folderInTheWay(const fs::path& path);
+    // "<file name> is not a regular file" (a FIFO, a device, a folder).
+    static FileError notRegularFile(const fs::path& path);
+    // "<file name> is larger than 2 GiB"
+    static FileError tooLarge(const fs::path& path);
+
+    // The part of the text that says why, without the file's name (the
+    // system's "No space left on device", "not a regular file"), for a
+    // caller that words the failure itself.
+    const std::string& reason() const { return reason_; }
+
+private:
+    FileError(const std::string& description, std::string reason)
+        : Error(description), reason_(std::move(reason)) {}
+    std::string reason_;
 };
 
 // The system's text for an errno value ("No space left on device").
@@ -62,8 +77,41 @@ void writeFileAtomically(const fs::path& path, std::string_view bytes);
 // `shownName`. Used instead of std::filesystem::copy_file, which reports a
 // full disk as an input/output error.
 void copyFileContents(const fs::path& from, const fs::path& to, const fs::path& shownName);
-// Reads a whole file. Throws FileError.
+// No picture or document the programs read comes near this size; a larger
+// "file" is refused before a byte of it is read.
+inline constexpr std::uint64_t kMaxReadableFileSize = std::uint64_t{2} << 30;
+
+// A file a user named, opened for reading without blocking (O_NONBLOCK, so
+// a FIFO or a device can't hold the caller up) and checked before anything
+// is read: only a regular file of at most kMaxReadableFileSize bytes is
+// accepted. Closed by the destructor. Throws FileError.
+class ReadableFile {
+public:
+    explicit ReadableFile(const fs::path& path);
+    ~ReadableFile();
+    ReadableFile(const ReadableFile&) = delete;
+    ReadableFile& operator=(const ReadableFile&) = delete;
+
+    int descriptor() const { return fd_; }
+    // The size fstat gave when the file was opened.
+    std::uint64_t size() const { return size_; }
+    // Up to `limit` bytes from the start (all of it when it is shorter).
+    std::string read(std::uint64_t limit = kMaxReadableFileSize) const;
+
+private:
+    fs::path path_;
+    int fd_ = -1;
+    std::uint64_t size_ = 0;
+};
+
+// Reads a whole file through ReadableFile. Throws FileError.
 std::string readFile(const fs::path& path);
+// Reads at most `limit` leading bytes of a file (a header), with the same
+// checks. Throws FileError.
+std::string readFileHead(const fs::path& path, std::uint64_t limit);
+// The checks of ReadableFile alone, for a library that opens the file by
+// its path itself. Throws FileError.
+void checkReadableFile(const fs::path& path);
 // Creates the folder and its parents. Throws FileError.
 void createFolders(const fs::path& path);
 

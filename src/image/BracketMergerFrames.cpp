@@ -1,13 +1,13 @@
 // Bracket frames read from files: the size comes from the header (turned by
 // the stored orientation), the pixels only when the fusion renders the frame.
 
-#include <array>
 #include <cstdint>
-#include <fstream>
 #include <memory>
+#include <string>
 
 #include <libheif/heif.h>
 
+#include "core/Files.h"
 #include "image/BracketMerger.h"
 #include "image/CodecSupport.h"
 #include "image/ImageCodecs.h"
@@ -30,10 +30,16 @@ std::optional<PixelSize> heifUprightSize(const std::filesystem::path& path) {
 }
 
 std::optional<PixelSize> uprightSize(const std::filesystem::path& path) {
-    std::array<std::uint8_t, 32> head{};
-    std::ifstream in(path, std::ios::binary);
-    in.read(reinterpret_cast<char*>(head.data()), head.size());
-    if (in.gcount() >= 12 && heif_check_filetype(head.data(), static_cast<int>(in.gcount())) == heif_filetype_yes_supported)
+    std::string head;
+    try {
+        // libheif opens the file by its name; the checks come first.
+        head = core::readFileHead(path, 32);
+    } catch (const core::FileError&) {
+        return std::nullopt;
+    }
+    const auto got = static_cast<int>(head.size());
+    if (got >= 12 && heif_check_filetype(reinterpret_cast<const std::uint8_t*>(head.data()), got) ==
+                         heif_filetype_yes_supported)
         return heifUprightSize(path);
     const auto stored = readPixelSize(path);
     if (!stored) return std::nullopt;

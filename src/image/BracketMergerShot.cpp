@@ -4,10 +4,8 @@
 
 #include "image/BracketMerger.h"
 
-#include <array>
 #include <cmath>
 #include <cstdio>
-#include <fstream>
 #include <memory>
 
 #include <exiv2/exiv2.hpp>
@@ -18,6 +16,7 @@
 #include <unicode/smpdtfmt.h>
 #include <unicode/unistr.h>
 
+#include "core/Files.h"
 #include "core/Numbers.h"
 #include "image/CodecSupport.h"
 
@@ -99,13 +98,10 @@ std::optional<core::Date> parseCaptureDate(const std::string& text) {
     return core::Date(std::chrono::duration_cast<core::Clock::duration>(std::chrono::duration<double, std::milli>(ms)));
 }
 
-bool looksLikeHeif(const fs::path& path) {
-    std::array<std::uint8_t, 32> head{};
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return false;
-    in.read(reinterpret_cast<char*>(head.data()), head.size());
-    const auto got = static_cast<int>(in.gcount());
-    return got >= 12 && heif_check_filetype(head.data(), got) == heif_filetype_yes_supported;
+bool looksLikeHeif(const std::string& head) {
+    const auto got = static_cast<int>(head.size());
+    return got >= 12 && heif_check_filetype(reinterpret_cast<const std::uint8_t*>(head.data()), got) ==
+                            heif_filetype_yes_supported;
 }
 
 // HEIF: the primary image's stored size (ispe, before rotation) and its Exif
@@ -163,7 +159,9 @@ bool isCommonPictureType(const std::string& mime) {
 }
 
 std::optional<CaptureFacts> readFacts(const fs::path& path) {
-    if (looksLikeHeif(path)) return readHeif(path);
+    // The libraries below open the file by its name; the checks come first
+    // (no FIFO, device or folder). Throws FileError.
+    if (looksLikeHeif(core::readFileHead(path, 32))) return readHeif(path);
     detail::startExiv2(); // the XMP toolkit is set up once, before threads read at once
     CaptureFacts facts;
     bool opened = false;

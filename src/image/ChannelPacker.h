@@ -91,7 +91,8 @@ public:
     // The stored pixel size from the file's header; no pixel is decoded.
     static std::optional<PixelSize> pixelSize(const std::filesystem::path& url);
     // The map's gray values at width x height (BT.709 luma of colour
-    // sources, halves rounded away from zero). Nothing when it can't be read.
+    // sources, halves rounded away from zero). Throws as
+    // textures::decodeTexture does; nothing when it gives no gray values.
     static std::optional<std::vector<std::uint8_t>> loadGrayscale(const std::filesystem::path& url, int width,
                                                                   int height);
     // A picture (RGBA at any depth) at width x height as 4 bytes a pixel, R,

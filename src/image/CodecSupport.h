@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <optional>
 #include <span>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -15,6 +16,14 @@
 namespace image::detail {
 
 using Bytes = std::span<const std::uint8_t>;
+
+// Thrown by a decoder that met missing or corrupt data (a file cut short,
+// a broken checksum): the picture is not used. what() is the decoder's
+// finding, shown after "<name> is damaged: ".
+class DamagedData : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
 
 enum class FileKind { jpeg, png, tiff, dngOrTiffRaw, exr, bmp, webp, heif, cameraRaw, psd, gif, unknown };
 

@@ -61,6 +61,10 @@ std::optional<Image> CoreImagePipeline::loadImage(const std::filesystem::path& u
     return decodeImageFile(url, DecodeOptions{});
 }
 
+Image CoreImagePipeline::loadImageOrFail(const std::filesystem::path& url) const {
+    return loadImageFile(url, DecodeOptions{});
+}
+
 ImageMetadata CoreImagePipeline::uprightProperties(ImageMetadata properties) {
     detail::startExiv2();
     properties.exif["Exif.Image.Orientation"] = std::uint16_t{1};

@@ -20,6 +20,8 @@ public:
     // Loads a file upright, in sRGB, with its metadata. Nothing when the file
     // can't be read or decoded.
     std::optional<Image> loadImage(const std::filesystem::path& url) const;
+    // The same, saying why there is no picture: throws ImageReadError.
+    Image loadImageOrFail(const std::filesystem::path& url) const;
 
     // The metadata to store with upright pixels: orientation 1 (EXIF and
     // XMP), pixel dimensions dropped (the writers put in the written size),

@@ -148,13 +148,10 @@ std::vector<std::uint8_t> withMetadata(std::vector<std::uint8_t> encoded, const 
     return detail::embedMetadata(encoded, metadata);
 }
 
-// Decodes the picture and encodes it again in its own type.
+// Decodes the picture and encodes it again in its own type. A source that
+// doesn't decode is named with the reason, before the destination is.
 std::vector<std::uint8_t> reencoded(const std::vector<std::uint8_t>& bytes, FileKind kind, Option option,
-                                    double quality, const std::filesystem::path& to) {
-    const bool encodable = kind == FileKind::jpeg || kind == FileKind::png || kind == FileKind::tiff ||
-                           (kind == FileKind::heif && detail::canEncodeHeif());
-    if (!encodable) throw EXIFStripper::EXIFError::cannotCreateImageDestination(to);
-
+                                    double quality, const std::filesystem::path& from, const std::filesystem::path& to) {
     // A HEIC's turn lives in the container, which the encoder doesn't
     // write: its pixels are stored upright instead, unless the orientation
     // is to go.
@@ -162,8 +159,15 @@ std::vector<std::uint8_t> reencoded(const std::vector<std::uint8_t>& bytes, File
     decodeOptions.upright = kind == FileKind::heif && option != Option::stripEverything;
     decodeOptions.toSRGB = false;
     decodeOptions.readMetadata = true;
-    const auto decoded = decodeImageData(bytes, decodeOptions);
-    if (!decoded) throw EXIFStripper::EXIFError::failedToWriteImage(to);
+    std::optional<Image> decoded;
+    try {
+        decoded = loadImageData(bytes, from, decodeOptions);
+    } catch (const ImageReadError& e) {
+        throw EXIFStripper::EXIFError::cannotDecodeImageSource(from, e.reason());
+    }
+    const bool encodable = kind == FileKind::jpeg || kind == FileKind::png || kind == FileKind::tiff ||
+                           (kind == FileKind::heif && detail::canEncodeHeif());
+    if (!encodable) throw EXIFStripper::EXIFError::cannotCreateImageDestination(to);
     const ImageMetadata metadata = reencodedMetadata(decoded->metadata, option, decodeOptions.upright);
     const double q = std::isfinite(quality) ? std::clamp(quality, 0.0, 1.0) : 0.9;
     try {
@@ -183,6 +187,10 @@ std::vector<std::uint8_t> reencoded(const std::vector<std::uint8_t>& bytes, File
 EXIFStripper::EXIFError EXIFStripper::EXIFError::cannotOpenImageSource(const std::filesystem::path& source) {
     return {Kind::cannotOpenImageSource, "Cannot open image source at " + source.string(), source};
 }
+EXIFStripper::EXIFError EXIFStripper::EXIFError::cannotDecodeImageSource(const std::filesystem::path& source,
+                                                                        const std::string& reason) {
+    return {Kind::cannotOpenImageSource, "Cannot open image source at " + source.string() + ": " + reason, source};
+}
 EXIFStripper::EXIFError EXIFStripper::EXIFError::unsupportedImageType(const std::filesystem::path& source) {
     return {Kind::unsupportedImageType, "Unsupported image type for " + source.filename().string(), source};
 }
@@ -191,6 +199,12 @@ EXIFStripper::EXIFError EXIFStripper::EXIFError::cannotCreateImageDestination(co
 }
 EXIFStripper::EXIFError EXIFStripper::EXIFError::failedToWriteImage(const std::filesystem::path& destination) {
     return {Kind::failedToWriteImage, "Failed to finalize and write image to " + destination.string(), destination};
+}
+EXIFStripper::EXIFError EXIFStripper::EXIFError::failedToWriteImage(const std::filesystem::path& destination,
+                                                                   const std::string& reason) {
+    if (reason.empty()) return failedToWriteImage(destination);
+    return {Kind::failedToWriteImage, "Failed to finalize and write image to " + destination.string() + ": " + reason,
+            destination};
 }
 
 void EXIFStripper::keepEssentials(const ImageMetadata& from, ImageMetadata& into) {
@@ -237,10 +251,13 @@ void EXIFStripper::stripMetadata(const std::filesystem::path& from, const std::f
         const auto after = detail::headerPixelSize(detail::Bytes(result->data(), result->size()), detail::sniff(*result));
         if (before && before != after) result.reset();
     }
-    if (!result) result = reencoded(bytes, kind, option, compressionQuality, to);
+    if (!result) result = reencoded(bytes, kind, option, compressionQuality, from, to);
 
     try {
         core::writeFileAtomically(to, std::string_view(reinterpret_cast<const char*>(result->data()), result->size()));
+    } catch (const core::FileError& e) {
+        // The system's reason ("No space left on device") stays with the text.
+        throw EXIFError::failedToWriteImage(to, e.reason());
     } catch (const std::exception&) {
         throw EXIFError::failedToWriteImage(to);
     }

@@ -31,12 +31,17 @@ public:
 
         // "Cannot open image source at <path>"
         static EXIFError cannotOpenImageSource(const std::filesystem::path& source);
+        // "Cannot open image source at <path>: <reason>", for a source that
+        // reads but doesn't decode (damaged, over the pixel limit, ...).
+        static EXIFError cannotDecodeImageSource(const std::filesystem::path& source, const std::string& reason);
         // "Unsupported image type for <file name>"
         static EXIFError unsupportedImageType(const std::filesystem::path& source);
         // "Cannot create image destination at <path>"
         static EXIFError cannotCreateImageDestination(const std::filesystem::path& destination);
-        // "Failed to finalize and write image to <path>"
+        // "Failed to finalize and write image to <path>", and with the
+        // system's reason ("...: No space left on device") when there is one.
         static EXIFError failedToWriteImage(const std::filesystem::path& destination);
+        static EXIFError failedToWriteImage(const std::filesystem::path& destination, const std::string& reason);
 
         Kind kind() const { return kind_; }
         const std::filesystem::path& url() const { return url_; }

@@ -1,6 +1,11 @@
 #include "image/ImageCodecs.h"
 
+#include <cstring>
 #include <memory>
+#include <new>
+#include <string_view>
+
+#include <fmt/format.h>
 
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
@@ -32,7 +37,8 @@ std::optional<cv::Mat> decodeOpenCV(Bytes bytes, int flags = cv::IMREAD_UNCHANGE
         const cv::Mat decoded = cv::imdecode(wrapped, flags);
         if (decoded.empty()) return std::nullopt;
         return detail::toRGBA(decoded);
-    } catch (const cv::Exception&) {
+    } catch (const cv::Exception& e) {
+        if (isOutOfMemory(e)) throw;
         return std::nullopt;
     }
 }
@@ -49,39 +55,75 @@ std::optional<cv::Mat> decodeJpeg(Bytes bytes) {
         return decodeOpenCV(bytes, cv::IMREAD_COLOR | cv::IMREAD_IGNORE_ORIENTATION);
     cv::Mat rgba(height, width, CV_8UC4);
     if (tjDecompress2(tj.handle, data, size, rgba.data, width, static_cast<int>(rgba.step), height, TJPF_RGBA, 0) != 0) {
-        // Warnings (a truncated file) still leave a picture; errors don't.
-        if (tjGetErrorCode(tj.handle) != TJERR_WARNING) return std::nullopt;
+        // A warning (premature end of data, corrupt data) still leaves a
+        // picture, with the missing part filled in grey: not one to use.
+        if (tjGetErrorCode(tj.handle) == TJERR_WARNING) throw detail::DamagedData(tjGetErrorStr2(tj.handle));
+        return std::nullopt;
     }
     return rgba;
 }
+
+// stb_image reads from these callbacks, so that a read past the end of the
+// data (which stb answers with zeros) is noticed.
+struct StbInput {
+    Bytes bytes;
+    std::size_t at = 0;
+    bool overrun = false;
+
+    // stb refills its buffer in blocks of this size (the size of its own
+    // buffer) and takes a short block at the end as it comes; any other
+    // read is a run of data the picture needs.
+    static constexpr int kBlock = 128;
+
+    static int read(void* user, char* data, int size) {
+        auto& in = *static_cast<StbInput*>(user);
+        if (size <= 0) return 0;
+        const std::size_t n = std::min(in.bytes.size() - in.at, static_cast<std::size_t>(size));
+        if (n == 0 || (n < static_cast<std::size_t>(size) && size != kBlock)) in.overrun = true;
+        std::memcpy(data, in.bytes.data() + in.at, n);
+        in.at += n;
+        return static_cast<int>(n);
+    }
+    static void skip(void* user, int n) {
+        auto& in = *static_cast<StbInput*>(user);
+        if (n < 0) {
+            in.at -= std::min(in.at, static_cast<std::size_t>(-static_cast<long>(n)));
+            return;
+        }
+        if (static_cast<std::size_t>(n) > in.bytes.size() - in.at) in.overrun = true;
+        in.at += std::min(in.bytes.size() - in.at, static_cast<std::size_t>(n));
+    }
+    static int eof(void* user) {
+        const auto& in = *static_cast<StbInput*>(user);
+        return in.at >= in.bytes.size() ? 1 : 0;
+    }
+};
 
 std::optional<cv::Mat> decodeStb(Bytes bytes) {
     if (bytes.size() > static_cast<std::size_t>(INT32_MAX)) return std::nullopt;
     const int length = static_cast<int>(bytes.size());
     int width = 0, height = 0, channels = 0;
+    StbInput input{bytes};
+    const stbi_io_callbacks callbacks{&StbInput::read, &StbInput::skip, &StbInput::eof};
+    std::optional<cv::Mat> picture;
     if (stbi_is_16_bit_from_memory(bytes.data(), length)) {
         std::unique_ptr<stbi_us, void (*)(void*)> data(
-            stbi_load_16_from_memory(bytes.data(), length, &width, &height, &channels, 4), stbi_image_free);
-        if (!data) return std::nullopt;
-        return cv::Mat(height, width, CV_16UC4, data.get()).clone();
+            stbi_load_16_from_callbacks(&callbacks, &input, &width, &height, &channels, 4), stbi_image_free);
+        if (data) picture = cv::Mat(height, width, CV_16UC4, data.get()).clone();
+    } else {
+        std::unique_ptr<stbi_uc, void (*)(void*)> data(
+            stbi_load_from_callbacks(&callbacks, &input, &width, &height, &channels, 4), stbi_image_free);
+        if (data) picture = cv::Mat(height, width, CV_8UC4, data.get()).clone();
     }
-    std::unique_ptr<stbi_uc, void (*)(void*)> data(stbi_load_from_memory(bytes.data(), length, &width, &height, &channels, 4),
-                                                   stbi_image_free);
-    if (!data) return std::nullopt;
-    return cv::Mat(height, width, CV_8UC4, data.get()).clone();
+    if (input.overrun) throw detail::DamagedData("the file ends before the picture does");
+    return picture;
 }
 
 bool withinLimit(const PixelSize& size) {
-    return size.width > 0 && size.height > 0 &&
-           static_cast<std::int64_t>(size.width) * size.height <= kMaxImagePixels;
+    return static_cast<std::int64_t>(size.width) * size.height <= kMaxImagePixels;
 }
 
-std::optional<Image> decode(Bytes bytes, const DecodeOptions& options) {
-    const FileKind kind = detail::sniff(bytes);
-    const auto size = detail::headerPixelSize(bytes, kind);
-    if (!size || !withinLimit(*size)) return std::nullopt;
-    detail::startExiv2();
-
+std::optional<Image> decodeKind(Bytes bytes, FileKind kind, const DecodeOptions& options) {
     std::optional<Image> image;
     // libheif and LibRaw hand the picture over already turned.
     bool turnedByDecoder = false;
@@ -140,39 +182,155 @@ std::optional<Image> decode(Bytes bytes, const DecodeOptions& options) {
     return image;
 }
 
-std::optional<std::string> readWholeFile(const std::filesystem::path& path) {
+// The stored size, or why there is none. `file` names the data in errors.
+PixelSize checkedSize(Bytes bytes, FileKind kind, const std::filesystem::path& file) {
+    if (bytes.empty()) throw ImageReadError::empty(file);
+    const auto size = detail::headerPixelSize(bytes, kind);
+    if (!size) {
+        // A known signature with a header that can't be read is a file cut
+        // short (or broken); anything else is no picture at all.
+        if (kind == FileKind::unknown) throw ImageReadError::notAnImage(file);
+        throw ImageReadError::damaged(file, "the header can't be read");
+    }
+    if (size->width <= 0 || size->height <= 0) throw ImageReadError::damaged(file, "the header gives no size");
+    if (!withinLimit(*size)) throw ImageReadError::overPixelLimit(file, *size);
+    return *size;
+}
+
+Image decode(Bytes bytes, const DecodeOptions& options, const std::filesystem::path& file) {
+    const FileKind kind = detail::sniff(bytes);
+    const PixelSize size = checkedSize(bytes, kind, file);
+    detail::startExiv2();
+    std::optional<Image> image;
+    try {
+        image = decodeKind(bytes, kind, options);
+    } catch (const detail::DamagedData& e) {
+        throw ImageReadError::damaged(file, e.what());
+    } catch (const std::exception& e) {
+        if (isOutOfMemory(e)) throw ImageReadError::notEnoughMemory(file, size);
+        throw ImageReadError::damaged(file, e.what());
+    }
+    if (!image) {
+        if (kind == FileKind::unknown) throw ImageReadError::notAnImage(file);
+        throw ImageReadError::damaged(file, "the picture data can't be decoded");
+    }
+    return std::move(*image);
+}
+
+std::string readWholeFile(const std::filesystem::path& path) {
     try {
         return core::readFile(path);
-    } catch (const std::exception&) {
-        return std::nullopt;
+    } catch (const core::FileError& e) {
+        throw ImageReadError::unreadable(e);
     }
 }
 
 Bytes asBytes(const std::string& s) { return {reinterpret_cast<const std::uint8_t*>(s.data()), s.size()}; }
 
+std::string sizeText(PixelSize size) { return fmt::format("{} \u00d7 {}", size.width, size.height); }
+
 } // namespace
 
+ImageReadError ImageReadError::unreadable(const core::FileError& error) {
+    return {Kind::unreadable, error.what(), error.reason()};
+}
+ImageReadError ImageReadError::empty(const std::filesystem::path& file) {
+    return {Kind::empty, fmt::format("{} is empty", file.filename().string()), "the file is empty"};
+}
+ImageReadError ImageReadError::notAnImage(const std::filesystem::path& file) {
+    return {Kind::notAnImage, fmt::format("{} is not an image", file.filename().string()), "not an image"};
+}
+ImageReadError ImageReadError::overPixelLimit(const std::filesystem::path& file, PixelSize size) {
+    constexpr auto megapixels = kMaxImagePixels / 1'000'000;
+    return {Kind::overPixelLimit,
+            fmt::format("{} is {}, over the {}-megapixel limit", file.filename().string(), sizeText(size), megapixels),
+            fmt::format("{} is over the {}-megapixel limit", sizeText(size), megapixels)};
+}
+ImageReadError ImageReadError::damaged(const std::filesystem::path& file, const std::string& detail) {
+    return {Kind::damaged, fmt::format("{} is damaged: {}", file.filename().string(), detail),
+            fmt::format("the file is damaged: {}", detail)};
+}
+ImageReadError ImageReadError::notEnoughMemory(const std::filesystem::path& file, PixelSize size) {
+    const std::string dimensions = size.width > 0 && size.height > 0 ? " (" + sizeText(size) + ")" : "";
+    return {Kind::outOfMemory, fmt::format("Not enough memory to process {}{}", file.filename().string(), dimensions),
+            "not enough memory" + dimensions};
+}
+
+bool isOutOfMemory(const std::exception& error) {
+    if (dynamic_cast<const std::bad_alloc*>(&error)) return true;
+    if (const auto* cv = dynamic_cast<const cv::Exception*>(&error)) return cv->code == cv::Error::StsNoMem;
+    const std::string_view text = error.what();
+    if (text.find("out of memory") != std::string_view::npos) return true;
+    // libvips leaves its error text empty when an allocation inside a
+    // render fails; the resampler's step name is all that is left.
+    constexpr std::string_view kRender = "resample: render: ";
+    return text == kRender;
+}
+
+void rethrowNamingMemory(const std::filesystem::path& file) {
+    try {
+        throw;
+    } catch (const std::exception& e) {
+        if (!isOutOfMemory(e)) throw;
+    }
+    throw ImageReadError::notEnoughMemory(file, readPixelSize(file).value_or(PixelSize{}));
+}
+
+Image loadImageFile(const std::filesystem::path& path, const DecodeOptions& options) {
+    const std::string contents = readWholeFile(path);
+    return decode(asBytes(contents), options, path);
+}
+
 std::optional<Image> decodeImageFile(const std::filesystem::path& path, const DecodeOptions& options) {
-    const auto contents = readWholeFile(path);
-    if (!contents) return std::nullopt;
-    return decode(asBytes(*contents), options);
+    try {
+        return loadImageFile(path, options);
+    } catch (const ImageReadError&) {
+        return std::nullopt;
+    }
+}
+
+Image loadImageData(const std::vector<std::uint8_t>& bytes, const std::filesystem::path& file,
+                    const DecodeOptions& options) {
+    return decode(Bytes(bytes.data(), bytes.size()), options, file);
 }
 
 std::optional<Image> decodeImageData(const std::vector<std::uint8_t>& bytes, const DecodeOptions& options) {
-    return decode(Bytes(bytes.data(), bytes.size()), options);
+    try {
+        return decode(Bytes(bytes.data(), bytes.size()), options, "image data");
+    } catch (const ImageReadError&) {
+        return std::nullopt;
+    }
+}
+
+PixelSize loadPixelSize(const std::filesystem::path& path) {
+    const std::string contents = readWholeFile(path);
+    const Bytes bytes = asBytes(contents);
+    const FileKind kind = detail::sniff(bytes);
+    if (bytes.empty()) throw ImageReadError::empty(path);
+    const auto size = detail::headerPixelSize(bytes, kind);
+    if (!size) {
+        if (kind == FileKind::unknown) throw ImageReadError::notAnImage(path);
+        throw ImageReadError::damaged(path, "the header can't be read");
+    }
+    return *size;
 }
 
 std::optional<PixelSize> readPixelSize(const std::filesystem::path& path) {
-    const auto contents = readWholeFile(path);
-    if (!contents) return std::nullopt;
-    const Bytes bytes = asBytes(*contents);
-    return detail::headerPixelSize(bytes, detail::sniff(bytes));
+    try {
+        return loadPixelSize(path);
+    } catch (const ImageReadError&) {
+        return std::nullopt;
+    }
 }
 
 std::optional<ImageMetadata> readMetadata(const std::filesystem::path& path) {
-    const auto contents = readWholeFile(path);
-    if (!contents) return std::nullopt;
-    const Bytes bytes = asBytes(*contents);
+    std::string contents;
+    try {
+        contents = core::readFile(path);
+    } catch (const core::FileError&) {
+        return std::nullopt;
+    }
+    const Bytes bytes = asBytes(contents);
     if (detail::sniff(bytes) == FileKind::heif) return detail::heifMetadata(bytes);
     return detail::readExiv2Metadata(bytes);
 }

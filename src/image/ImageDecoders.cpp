@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <new>
 #include <string>
 
 #include <ImfIO.h>
@@ -143,7 +144,7 @@ public:
     explicit MemoryStream(Bytes bytes) : Imf::IStream("memory"), bytes_(bytes) {}
     bool read(char c[], int n) override {
         if (n < 0 || position_ + static_cast<std::size_t>(n) > bytes_.size())
-            throw std::runtime_error("unexpected end of EXR data");
+            throw DamagedData("the file ends before the picture does");
         std::memcpy(c, bytes_.data() + position_, static_cast<std::size_t>(n));
         position_ += static_cast<std::size_t>(n);
         return position_ < bytes_.size();
@@ -254,8 +255,16 @@ std::optional<Image> decodeExr(Bytes bytes) {
             }
         }
         return image;
-    } catch (const std::exception&) {
-        return std::nullopt;
+    } catch (const DamagedData&) {
+        throw;
+    } catch (const std::bad_alloc&) {
+        throw;
+    } catch (const std::exception& e) {
+        // OpenEXR rewraps what the stream threw, the short read included.
+        const std::string text = e.what();
+        if (text.find("the file ends before the picture does") != std::string::npos)
+            throw DamagedData("the file ends before the picture does");
+        throw DamagedData(text.substr(0, text.find('\n')));
     }
 }
 

@@ -9,6 +9,7 @@
 
 #include "core/Text.h"
 #include "image/ChannelPacker.h"
+#include "image/ImageCodecs.h"
 #include "image/TextureLoaders.h"
 
 namespace image {
@@ -39,10 +40,16 @@ std::uint8_t toByte(double unit) {
 
 PackedTexture NormalMapGenerator::fromHeight(const fs::path& url, double strength, NormalConvention convention,
                                              int maxSize, bool wrap) {
-    const auto size = ChannelPacker::pixelSize(url);
-    if (!size) throw PackingError::cannotRead(url);
-    int w = size->width;
-    int h = size->height;
+    // The header's size, or the reason the file has none.
+    PixelSize size;
+    try {
+        size = loadPixelSize(url);
+    } catch (const ImageReadError& e) {
+        throw PackingError::cannotRead(url, e.reason());
+    }
+    if (size.width <= 0 || size.height <= 0) throw PackingError::cannotRead(url);
+    int w = size.width;
+    int h = size.height;
     const int longer = std::max(w, h);
     if (maxSize > 0 && maxSize < longer) {
         const double f = static_cast<double>(maxSize) / longer;

@@ -22,6 +22,11 @@ PackingError PackingError::cannotRead(const std::filesystem::path& url) {
     return PackingError(Kind::cannotRead, std::string(kCannotReadText) + url.filename().string() + ".", url);
 }
 
+PackingError PackingError::cannotRead(const std::filesystem::path& url, const std::string& reason) {
+    return PackingError(Kind::cannotRead, std::string(kCannotReadText) + url.filename().string() + ": " + reason + ".",
+                        url);
+}
+
 PackingError PackingError::noSourceImagesFound() {
     return PackingError(Kind::noSourceImagesFound, std::string(kNoSourcesText));
 }

@@ -18,6 +18,8 @@ public:
 
     // "Could not read texture map <file name>."
     static PackingError cannotRead(const std::filesystem::path& url);
+    // "Could not read texture map <file name>: <reason>."
+    static PackingError cannotRead(const std::filesystem::path& url, const std::string& reason);
     // "No valid source texture maps found for channel packing."
     static PackingError noSourceImagesFound();
     // "Failed to composite RGBA channels."

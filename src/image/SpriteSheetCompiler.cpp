@@ -7,6 +7,7 @@
 #include <fmt/format.h>
 #include <opencv2/core.hpp>
 
+#include "core/Text.h"
 #include "image/ImageCodecs.h"
 
 namespace image {
@@ -25,8 +26,9 @@ AtlasError AtlasError::frameTooLarge(std::string_view name, int limit) {
 AtlasError AtlasError::emptyFrameList() {
     return {Kind::emptyFrameList, "No animation frames provided for sprite-sheet compilation."};
 }
-AtlasError AtlasError::failedToLoadFrames() {
-    return {Kind::failedToLoadFrames, "Failed to decode frame images from provided URLs."};
+AtlasError AtlasError::failedToLoadFrames(const std::string& why) {
+    if (why.empty()) return {Kind::failedToLoadFrames, "Failed to decode frame images from provided URLs."};
+    return {Kind::failedToLoadFrames, fmt::format("Failed to decode frame images from provided URLs: {}", why)};
 }
 AtlasError AtlasError::failedToCreateContext() {
     return {Kind::failedToCreateContext, "Unable to create graphics bitmap context for atlas."};
@@ -147,11 +149,21 @@ SpriteSheetCompiler::Atlas SpriteSheetCompiler::compileAtlas(const std::vector<s
     DecodeOptions decode;
     decode.upright = false; // frames are used as stored
     decode.readMetadata = false;
+    std::vector<std::string> failures; // why each left-out frame was
     for (const auto& url : frameURLs) {
         std::string name = url.filename().string();
         std::optional<RGBAImage> image;
-        if (auto decoded = decodeImageFile(url, decode)) image = RGBAImage::make(*decoded, options.scale);
+        std::string failure = name + " is not an image";
+        try {
+            image = RGBAImage::make(loadImageFile(url, decode), options.scale);
+        } catch (const ImageReadError& e) {
+            // A damaged frame would leave a hole in the animation; a file
+            // that is no picture at all is only left out.
+            if (e.standsAlone()) throw;
+            failure = e.what();
+        }
         if (!image) {
+            failures.push_back(std::move(failure));
             atlas.undecodableFrames.push_back(std::move(name));
             continue;
         }
@@ -163,7 +175,7 @@ SpriteSheetCompiler::Atlas SpriteSheetCompiler::compileAtlas(const std::vector<s
         prepared.push_back(std::move(p));
         pixels.push_back(std::move(*image));
     }
-    if (prepared.empty()) throw AtlasError::failedToLoadFrames();
+    if (prepared.empty()) throw AtlasError::failedToLoadFrames(core::join(failures, "; "));
 
     const auto duplicateOf = findDuplicates(pixels, hash_);
 

@@ -92,7 +92,9 @@ public:
         static AtlasError sheetTooLarge(int limit);
         static AtlasError frameTooLarge(std::string_view name, int limit);
         static AtlasError emptyFrameList();
-        static AtlasError failedToLoadFrames();
+        // "Failed to decode frame images from provided URLs." and, when
+        // given, why: ": walk_1.png is not an image".
+        static AtlasError failedToLoadFrames(const std::string& why = {});
         static AtlasError failedToCreateContext();
         static AtlasError failedToCreateImage();
 

@@ -79,9 +79,15 @@ std::optional<cv::Mat> decodeTexture(const std::filesystem::path& url) {
     options.upright = false;
     options.toSRGB = false;
     options.readMetadata = false;
-    auto decoded = decodeImageFile(url, options);
-    if (!decoded || decoded->empty()) return std::nullopt;
-    cv::Mat rgba = asRGBA(decoded->pixels);
+    Image decoded;
+    try {
+        decoded = loadImageFile(url, options);
+    } catch (const ImageReadError& e) {
+        // A damaged map, or one too large for the memory, says so in full.
+        if (e.standsAlone()) throw;
+        throw PackingError::cannotRead(url, e.reason());
+    }
+    cv::Mat rgba = asRGBA(decoded.pixels);
     if (rgba.empty()) return std::nullopt;
     return rgba;
 }

@@ -9,8 +9,10 @@
 namespace image::textures {
 
 // Texture maps are data: the first picture of the file as stored (no
-// orientation, no colour conversion), RGBA at the file's depth. Nothing when
-// the file can't be decoded.
+// orientation, no colour conversion), RGBA at the file's depth. Throws
+// PackingError::cannotRead with the reason when the file gives no picture,
+// ImageReadError when it is damaged or too large for the memory; nothing
+// when its samples can't be made RGBA.
 std::optional<cv::Mat> decodeTexture(const std::filesystem::path& url);
 
 // The picture (RGBA, 8-bit, 16-bit or float) at width x height as 8-bit

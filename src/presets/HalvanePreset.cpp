@@ -62,8 +62,16 @@ std::string note(Portal p) {
 HalvanePreset::PresetError HalvanePreset::PresetError::cannotDecodeImage(const std::filesystem::path& file) {
     return PresetError("Could not decode architectural image at " + file.filename().string());
 }
+HalvanePreset::PresetError HalvanePreset::PresetError::cannotDecodeImage(const std::filesystem::path& file,
+                                                                        const std::string& reason) {
+    return PresetError(fmt::format("{}: {}", cannotDecodeImage(file).what(), reason));
+}
 HalvanePreset::PresetError HalvanePreset::PresetError::cannotDecodeWatermark(const std::filesystem::path& file) {
     return PresetError("Could not read watermark image " + file.filename().string());
+}
+HalvanePreset::PresetError HalvanePreset::PresetError::cannotDecodeWatermark(const std::filesystem::path& file,
+                                                                            const std::string& reason) {
+    return PresetError(fmt::format("{}: {}", cannotDecodeWatermark(file).what(), reason));
 }
 HalvanePreset::PresetError HalvanePreset::PresetError::cannotMeetSizeLimit(std::int64_t maxKB) {
     return PresetError(fmt::format("Could not get the web image under {} KB", maxKB));

@@ -78,7 +78,10 @@ public:
     public:
         using core::Error::Error;
         static PresetError cannotDecodeImage(const std::filesystem::path& file);
+        // The same texts followed by ": " and why ("the file is empty").
+        static PresetError cannotDecodeImage(const std::filesystem::path& file, const std::string& reason);
         static PresetError cannotDecodeWatermark(const std::filesystem::path& file);
+        static PresetError cannotDecodeWatermark(const std::filesystem::path& file, const std::string& reason);
         static PresetError cannotMeetSizeLimit(std::int64_t maxKB);
         static PresetError encodingFailed();
     };

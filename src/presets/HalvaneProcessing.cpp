@@ -50,6 +50,25 @@ void log(const batch::ProcessingContext& context, std::string line) {
     if (context.log) context.log(std::move(line));
 }
 
+// A photo (or the watermark) loaded upright; a file that gives none fails
+// with `fail`'s text and the reason, or, damaged or too large for the
+// memory, with the engine's own text.
+template <typename Fail>
+image::Image loadPicture(const image::CoreImagePipeline& pipeline, const fs::path& file, Fail fail) {
+    try {
+        return pipeline.loadImageOrFail(file);
+    } catch (const image::ImageReadError& e) {
+        if (e.standsAlone()) throw;
+        throw fail(file, e.reason());
+    }
+}
+
+image::Image loadPhoto(const image::CoreImagePipeline& pipeline, const fs::path& file) {
+    return loadPicture(pipeline, file, [](const fs::path& f, const std::string& reason) {
+        return HalvanePreset::PresetError::cannotDecodeImage(f, reason);
+    });
+}
+
 // The bracket's frames fused (inside the merge gate), carrying the middle
 // exposure's metadata.
 image::Image mergeBracket(const std::vector<fs::path>& bracket, const image::CoreImagePipeline& pipeline) {
@@ -63,10 +82,7 @@ image::Image mergeBracket(const std::vector<fs::path>& bracket, const image::Cor
         frames.push_back(std::move(frame));
     }
     const fs::path& middle = bracket[bracket.size() / 2];
-    auto middleImage = pipeline.loadImage(middle);
-    if (!middleImage) throw HalvanePreset::PresetError::cannotDecodeImage(middle);
-    image::ImageMetadata properties = std::move(middleImage->metadata);
-    middleImage.reset();
+    image::ImageMetadata properties = loadPhoto(pipeline, middle).metadata;
 
     image::Image fused = image::MergeGate::shared().run([&frames] {
         return image::BracketMerger().fuse(frames, /*align=*/true);
@@ -203,14 +219,12 @@ std::vector<std::uint8_t> HalvanePreset::encodeUnderSizeCap(const image::Image& 
 }
 
 std::vector<fs::path> HalvanePreset::process(const batch::BatchItem& item,
-                                             const batch::ProcessingContext& context) const {
+                                             const batch::ProcessingContext& context) const try {
     const auto& pipeline = image::CoreImagePipeline::shared();
     const std::string& name = item.originalFileName;
 
     // 1. The photo and the properties to write.
-    auto loaded = pipeline.loadImage(item.sourceURL);
-    if (!loaded) throw PresetError::cannotDecodeImage(item.sourceURL);
-    image::Image current = std::move(*loaded);
+    image::Image current = loadPhoto(pipeline, item.sourceURL);
 
     // 2. Brackets: merged by the first of their photos that is in the job.
     if (mergeBrackets) {
@@ -241,8 +255,9 @@ std::vector<fs::path> HalvanePreset::process(const batch::BatchItem& item,
     // the web crop, so the crop never cuts it off).
     std::optional<image::Image> logo;
     if (watermarkURL) {
-        logo = pipeline.loadImage(*watermarkURL);
-        if (!logo) throw PresetError::cannotDecodeWatermark(*watermarkURL);
+        logo = loadPicture(pipeline, *watermarkURL, [](const fs::path& f, const std::string& reason) {
+            return PresetError::cannotDecodeWatermark(f, reason);
+        });
         progress(context, 0.35, "Applying watermark...");
     }
     const image::WatermarkRenderer renderer;
@@ -287,6 +302,9 @@ std::vector<fs::path> HalvanePreset::process(const batch::BatchItem& item,
     // 8.
     progress(context, 1.0, fmt::format("Exported {} package variations.", written.size()));
     return written;
+} catch (...) {
+    // A library's own words for a shortage of memory say nothing to a user.
+    image::rethrowNamingMemory(item.sourceURL);
 }
 
 } // namespace presets

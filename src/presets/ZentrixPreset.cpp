@@ -7,11 +7,16 @@
 
 #include "core/Numbers.h"
 #include "core/Text.h"
+#include "image/ImageCodecs.h"
 
 namespace presets {
 
 ZentrixPreset::TextureError ZentrixPreset::TextureError::cannotOpenImage(const std::filesystem::path& file) {
     return TextureError("Failed to open texture image at " + file.filename().string());
+}
+ZentrixPreset::TextureError ZentrixPreset::TextureError::cannotOpenImage(const std::filesystem::path& file,
+                                                                        const std::string& reason) {
+    return TextureError(std::string(cannotOpenImage(file).what()) + ": " + reason);
 }
 ZentrixPreset::TextureError ZentrixPreset::TextureError::notSeamless(const std::string& text) {
     return TextureError(text);
@@ -57,7 +62,7 @@ ZentrixPreset::Size ZentrixPreset::targetSize(std::int64_t width, std::int64_t h
 }
 
 std::vector<std::filesystem::path> ZentrixPreset::process(const batch::BatchItem& item,
-                                                          const batch::ProcessingContext& context) const {
+                                                          const batch::ProcessingContext& context) const try {
     Outputs outputs;
     switch (operationalMode) {
     case OperationalMode::channelPackingORM: outputs = packChannels(item, context); break;
@@ -69,6 +74,9 @@ std::vector<std::filesystem::path> ZentrixPreset::process(const batch::BatchItem
     }
     progress(context, 1.0, "Texture processing finished.");
     return outputs;
+} catch (...) {
+    // A library's own words for a shortage of memory say nothing to a user.
+    image::rethrowNamingMemory(item.sourceURL);
 }
 
 // ---- Rules shared with the output planner ----

@@ -48,6 +48,8 @@ public:
     public:
         using core::Error::Error;
         static TextureError cannotOpenImage(const std::filesystem::path& file);
+        // The same text followed by ": " and why ("not an image").
+        static TextureError cannotOpenImage(const std::filesystem::path& file, const std::string& reason);
         static TextureError notSeamless(const std::string& text);
     };
 

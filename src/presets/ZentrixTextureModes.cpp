@@ -139,8 +139,13 @@ ZentrixPreset::Outputs ZentrixPreset::enforcePowerOfTwo(const batch::BatchItem& 
                                                         const batch::ProcessingContext& context) const {
     const fs::path& folder = context.configuration.outputDirectory;
     progress(context, 0.3, "Rescaling to Power-of-Two...");
-    const auto loaded = image::CoreImagePipeline::shared().loadImage(item.sourceURL);
-    if (!loaded || loaded->empty()) throw TextureError::cannotOpenImage(item.sourceURL);
+    std::optional<image::Image> loaded;
+    try {
+        loaded = image::CoreImagePipeline::shared().loadImageOrFail(item.sourceURL);
+    } catch (const image::ImageReadError& e) {
+        if (e.standsAlone()) throw;
+        throw TextureError::cannotOpenImage(item.sourceURL, e.reason());
+    }
 
     const Size target = targetSize(loaded->width(), loaded->height());
     const image::PowerOfTwoScaler scaler;

@@ -120,7 +120,7 @@ TEST_F(PackTest, FailuresCarryTheirTexts) {
     } catch (const PackingError& e) {
         EXPECT_EQ(e.kind(), PackingError::Kind::cannotRead);
         EXPECT_EQ(e.url(), bad);
-        EXPECT_STREQ(e.what(), "Could not read texture map Rock_Gloss.png.");
+        EXPECT_STREQ(e.what(), "Could not read texture map Rock_Gloss.png: not an image.");
     }
     EXPECT_STREQ(PackingError::compositionFailed().what(), "Failed to composite RGBA channels.");
 }
@@ -268,7 +268,7 @@ TEST_F(FlipNormal, NonImageThrowsCannotRead) {
         (void)packer.flipNormalGreen(bad, 0);
         FAIL();
     } catch (const PackingError& e) {
-        EXPECT_STREQ(e.what(), "Could not read texture map Fake_Normal.png.");
+        EXPECT_STREQ(e.what(), "Could not read texture map Fake_Normal.png: not an image.");
     }
 }
 

@@ -4,6 +4,8 @@
 
 #include <cstring>
 #include <fstream>
+#include <functional>
+#include <new>
 #include <string>
 #include <tuple>
 
@@ -14,6 +16,7 @@
 #include "core/Files.h"
 #include "image/CoreImagePipeline.h"
 #include "image/ImageCodecs.h"
+#include "support/BrokenFiles.h"
 #include "support/TestSupport.h"
 
 using image::CoreImagePipeline;
@@ -224,3 +227,151 @@ TEST(ImageCodecs, ReadsSizesFromHeaders) {
     }
     EXPECT_FALSE(image::readPixelSize(dir / "missing.png"));
 }
+
+namespace {
+
+// A file that gives no picture, and what the load says about it.
+struct LoadFailure {
+    std::string name;
+    std::function<fs::path(const fs::path& dir, const std::string& name)> make;
+    std::string text;   // what(), naming the file
+    std::string reason; // the part a caller puts after its own text
+};
+
+std::string describe(const ::testing::TestParamInfo<LoadFailure>& info) {
+    std::string id;
+    for (char c : info.param.name) id += std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
+    return id;
+}
+
+class ImageLoadFailure : public ::testing::TestWithParam<LoadFailure> {};
+
+TEST_P(ImageLoadFailure, SaysWhyAndNamesTheFile) {
+    const auto& c = GetParam();
+    testsupport::TempDir dir;
+    const fs::path file = c.make(dir.path(), c.name);
+    const long before = testsupport::peakResidentKiB();
+    try {
+        (void)pipeline().loadImageOrFail(file);
+        FAIL() << "no error for " << c.name;
+    } catch (const image::ImageReadError& e) {
+        EXPECT_EQ(std::string(e.what()), c.text);
+        EXPECT_EQ(e.reason(), c.reason);
+    }
+    EXPECT_FALSE(pipeline().loadImage(file));
+    // Refused before reading: nothing near the 2 GiB that /dev/zero would give.
+    EXPECT_LT(testsupport::peakResidentKiB() - before, 64 * 1024);
+}
+
+fs::path written(const fs::path& dir, const std::string& name, const std::string& bytes) {
+    core::writeFileAtomically(dir / name, bytes);
+    return dir / name;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Inputs, ImageLoadFailure,
+    ::testing::Values(
+        LoadFailure{"empty.jpg", [](const fs::path& d, const std::string& n) { return written(d, n, ""); },
+                    "empty.jpg is empty", "the file is empty"},
+        LoadFailure{"notes.jpg",
+                    [](const fs::path& d, const std::string& n) { return written(d, n, "these are no pixels"); },
+                    "notes.jpg is not an image", "not an image"},
+        LoadFailure{"folder.jpg",
+                    [](const fs::path& d, const std::string& n) {
+                        fs::create_directory(d / n);
+                        return d / n;
+                    },
+                    "folder.jpg is not a regular file", "not a regular file"},
+        LoadFailure{"dangling.jpg",
+                    [](const fs::path& d, const std::string& n) {
+                        fs::create_symlink(d / "gone.jpg", d / n);
+                        return d / n;
+                    },
+                    "Could not read dangling.jpg: No such file or directory", "No such file or directory"},
+        LoadFailure{"bomb.png",
+                    [](const fs::path& d, const std::string& n) {
+                        return testsupport::pngHeaderClaiming(d / n, 60000, 60000);
+                    },
+                    "bomb.png is 60000 \u00d7 60000, over the 300-megapixel limit",
+                    "60000 \u00d7 60000 is over the 300-megapixel limit"},
+        LoadFailure{"pipe.png", [](const fs::path& d, const std::string& n) { return testsupport::makeFifo(d / n); },
+                    "pipe.png is not a regular file", "not a regular file"},
+        LoadFailure{"zero.png",
+                    [](const fs::path& d, const std::string& n) { return testsupport::linkToZeros(d / n); },
+                    "zero.png is not a regular file", "not a regular file"},
+        LoadFailure{"cut.jpg",
+                    [](const fs::path& d, const std::string& n) {
+                        return testsupport::cutFile(testsupport::magickPicture(d / n, 400, 300), 0.4);
+                    },
+                    "cut.jpg is damaged: Premature end of JPEG file",
+                    "the file is damaged: Premature end of JPEG file"},
+        LoadFailure{"cut.png",
+                    [](const fs::path& d, const std::string& n) {
+                        return testsupport::cutFile(testsupport::magickPicture(d / n, 400, 300), 0.4);
+                    },
+                    "cut.png is damaged: the picture data can't be decoded",
+                    "the file is damaged: the picture data can't be decoded"},
+        LoadFailure{"header.tga",
+                    [](const fs::path& d, const std::string& n) { return testsupport::tgaHeaderOnly(d / n, 64, 64); },
+                    "header.tga is damaged: the file ends before the picture does",
+                    "the file is damaged: the file ends before the picture does"},
+        LoadFailure{"rle.tga",
+                    [](const fs::path& d, const std::string& n) {
+                        return testsupport::cutFile(testsupport::magickPicture(d / n, 64, 64, {"-compress", "RLE"}), 0.5);
+                    },
+                    "rle.tga is damaged: the file ends before the picture does",
+                    "the file is damaged: the file ends before the picture does"},
+        LoadFailure{"third.psd",
+                    [](const fs::path& d, const std::string& n) {
+                        return testsupport::cutFile(testsupport::magickPicture(d / n, 64, 64), 1.0 / 3.0);
+                    },
+                    "third.psd is damaged: the file ends before the picture does",
+                    "the file is damaged: the file ends before the picture does"}),
+    describe);
+
+TEST(ImageCodecs, WholePicturesOfTheCutFormatsStillLoad) {
+    // The same pictures as above, uncut: the checks don't refuse good files.
+    testsupport::TempDir dir;
+    for (const auto& [name, options] : std::vector<std::pair<std::string, std::vector<std::string>>>{
+             {"whole.jpg", {}}, {"whole.png", {}}, {"whole.tga", {"-compress", "RLE"}}, {"plain.tga", {}},
+             {"whole.psd", {}}}) {
+        const auto image = pipeline().loadImageOrFail(testsupport::magickPicture(dir / name, 64, 48, options));
+        EXPECT_EQ(image.width(), 64) << name;
+        EXPECT_EQ(image.height(), 48) << name;
+    }
+}
+
+TEST(ImageCodecs, ShortagesOfMemoryAreToldAsSuch) {
+    EXPECT_TRUE(image::isOutOfMemory(std::bad_alloc()));
+    EXPECT_TRUE(image::isOutOfMemory(cv::Exception(cv::Error::StsNoMem, "Failed to allocate 9 GB", "OutOfMemoryError",
+                                                   "alloc.cpp", 73)));
+    EXPECT_TRUE(image::isOutOfMemory(std::runtime_error("resample: render: ")));
+    EXPECT_TRUE(image::isOutOfMemory(std::runtime_error("resample: render: vips_tracked: out of memory\n")));
+    EXPECT_FALSE(image::isOutOfMemory(cv::Exception(cv::Error::StsBadArg, "bad", "f", "x.cpp", 1)));
+    EXPECT_FALSE(image::isOutOfMemory(std::runtime_error("resample: crop: bad area")));
+
+    testsupport::TempDir dir;
+    const fs::path photo = testsupport::magickPicture(dir / "photo.jpg", 640, 480);
+    const auto thrown = [&](const std::function<void()>& fail) -> std::string {
+        try {
+            try {
+                fail();
+            } catch (...) {
+                image::rethrowNamingMemory(photo);
+            }
+        } catch (const std::exception& e) {
+            return e.what();
+        }
+        return "no error";
+    };
+    const std::string expected = "Not enough memory to process photo.jpg (640 \u00d7 480)";
+    EXPECT_EQ(thrown([] { throw std::bad_alloc(); }), expected);
+    EXPECT_EQ(thrown([] { throw cv::Exception(cv::Error::StsNoMem, "Insufficient memory", "f", "alloc.cpp", 73); }),
+              expected);
+    EXPECT_EQ(thrown([] { throw std::runtime_error("resample: render: "); }), expected);
+    // Anything else passes unchanged.
+    EXPECT_EQ(thrown([] { throw std::runtime_error("Could not write x: Read-only file system"); }),
+              "Could not write x: Read-only file system");
+}
+
+} // namespace

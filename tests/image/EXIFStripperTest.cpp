@@ -12,6 +12,8 @@
 #include "CoreImageFixtures.h"
 #include "image/EXIFStripper.h"
 #include "image/ImageCodecs.h"
+#include "support/BrokenFiles.h"
+#include "support/SmallDisk.h"
 #include "support/TestSupport.h"
 
 namespace {
@@ -279,7 +281,7 @@ TEST(EXIFStripper, ErrorTexts) {
         FAIL() << "no error";
     } catch (const EXIFStripper::EXIFError& e) {
         EXPECT_EQ(e.kind(), EXIFStripper::EXIFError::Kind::failedToWriteImage);
-        EXPECT_EQ(std::string(e.what()), "Failed to finalize and write image to " + nowhere.string());
+        EXPECT_EQ(std::string(e.what()), "Failed to finalize and write image to " + nowhere.string() + ": No such file or directory");
     }
     EXPECT_FALSE(fs::exists(dir / "missing"));
     EXPECT_TRUE(stripper.containsGPS(source));   // the source is whole
@@ -288,6 +290,52 @@ TEST(EXIFStripper, ErrorTexts) {
 
     EXPECT_EQ(std::string(EXIFStripper::EXIFError::cannotCreateImageDestination("/x/y.cr2").what()),
               "Cannot create image destination at /x/y.cr2");
+}
+
+TEST(EXIFStripper, UndecodableSourceIsNamedWithTheReason) {
+    testsupport::TempDir dir;
+    struct Case {
+        fs::path source;
+        std::string reason;
+    };
+    const std::vector<Case> cases{
+        {testsupport::cutFile(testsupport::magickPicture(dir / "cut.png", 400, 300), 0.4),
+         "the file is damaged: the picture data can't be decoded"},
+        {testsupport::pngHeaderClaiming(dir / "bomb.png", 60000, 60000),
+         "60000 \u00d7 60000 is over the 300-megapixel limit"},
+        // An EXR signature: no rewrite, no decode, and still the source is named.
+        {[&] {
+             core::writeFileAtomically(dir / "broken.exr", std::string("\x76\x2F\x31\x01\x02\0\0\0junk", 12));
+             return dir / "broken.exr";
+         }(),
+         "the file is damaged: the header can't be read"},
+    };
+    for (const auto& c : cases) {
+        const fs::path out = dir / ("out" + c.source.extension().string());
+        try {
+            stripper.stripMetadata(c.source, out, Option::stripGPSOnly, 0.9);
+            ADD_FAILURE() << "no error for " << c.source;
+        } catch (const EXIFStripper::EXIFError& e) {
+            EXPECT_EQ(e.kind(), EXIFStripper::EXIFError::Kind::cannotOpenImageSource);
+            EXPECT_EQ(std::string(e.what()), "Cannot open image source at " + c.source.string() + ": " + c.reason);
+        }
+        EXPECT_FALSE(fs::exists(out));
+    }
+}
+
+TEST(EXIFStripper, AFullDiskKeepsTheSystemsReason) {
+    testsupport::TempDir dir;
+    const fs::path source = taggedJpeg(dir, "house.jpg", 1600, 1200);
+    testsupport::SmallDisk disk(64 * 1024);
+    const fs::path out = disk.path() / "house_Print.jpg";
+    try {
+        stripper.stripMetadata(source, out, Option::stripGPSOnly, 0.9);
+        FAIL() << "the copy fitted";
+    } catch (const EXIFStripper::EXIFError& e) {
+        EXPECT_EQ(e.kind(), EXIFStripper::EXIFError::Kind::failedToWriteImage);
+        EXPECT_EQ(std::string(e.what()), "Failed to finalize and write image to " + out.string() + ": " + disk.fullText());
+    }
+    EXPECT_FALSE(fs::exists(out));
 }
 
 } // namespace

@@ -141,7 +141,7 @@ TEST_F(HeightMaps, UnreadableMapThrowsCannotRead) {
     } catch (const PackingError& e) {
         EXPECT_EQ(e.kind(), PackingError::Kind::cannotRead);
         EXPECT_EQ(e.url(), file);
-        EXPECT_STREQ(e.what(), "Could not read texture map Broken_Height.png.");
+        EXPECT_STREQ(e.what(), "Could not read texture map Broken_Height.png: not an image.");
     }
 }
 

@@ -6,6 +6,7 @@
 #include "HalvanePhotos.h"
 #include "batch/BatchItem.h"
 #include "presets/HalvanePreset.h"
+#include "support/BrokenFiles.h"
 #include "support/TestSupport.h"
 
 namespace {
@@ -218,6 +219,43 @@ TEST(HalvaneSizeSearch, PassesOfTheSameSizeAreNotEncodedTwice) {
     EXPECT_EQ(tried[5].width, 1258);
     EXPECT_EQ(tried[10].width, 1069);
     EXPECT_EQ(tried[15].width, 909);
+}
+
+// Files that give no photo: the batch ends, every item fails with its own
+// text, nothing is written, and nothing is read from a FIFO or /dev/zero.
+TEST(HalvaneInputs, PhotosThatGiveNoPictureFailByNameAndWriteNothing) {
+    testsupport::TempDir dir;
+    core::writeFileAtomically(dir / "empty.jpg", "");
+    core::writeFileAtomically(dir / "notes.jpg", "these are no pixels");
+    fs::create_directory(dir / "folder.jpg");
+    fs::create_symlink(dir / "gone.jpg", dir / "dangling.jpg");
+    testsupport::pngHeaderClaiming(dir / "bomb.png", 60000, 60000);
+    testsupport::makeFifo(dir / "pipe.jpg");
+    testsupport::linkToZeros(dir / "zero.jpg");
+    testsupport::cutFile(testsupport::magickPicture(dir / "cut.jpg", 800, 600), 0.4);
+    const std::map<std::string, std::string> expected{
+        {"empty.jpg", "Could not decode architectural image at empty.jpg: the file is empty"},
+        {"notes.jpg", "Could not decode architectural image at notes.jpg: not an image"},
+        {"folder.jpg", "Could not decode architectural image at folder.jpg: not a regular file"},
+        {"dangling.jpg", "Could not decode architectural image at dangling.jpg: No such file or directory"},
+        {"bomb.png", "Could not decode architectural image at bomb.png: 60000 \u00d7 60000 is over the 300-megapixel limit"},
+        {"pipe.jpg", "Could not decode architectural image at pipe.jpg: not a regular file"},
+        {"zero.jpg", "Could not decode architectural image at zero.jpg: not a regular file"},
+        {"cut.jpg", "cut.jpg is damaged: Premature end of JPEG file"},
+    };
+    std::vector<fs::path> files;
+    for (const auto& [name, text] : expected) files.push_back(dir / name);
+
+    const long before = testsupport::peakResidentKiB();
+    const auto run = halvanetest::runQueue(std::make_shared<HalvanePreset>(), files, dir / "out", "{name}_{size}", 4);
+    EXPECT_LT(testsupport::peakResidentKiB() - before, 256 * 1024);
+    for (const auto& [name, text] : expected) {
+        EXPECT_EQ(run.statuses.at(name), batch::ProcessingStatus::failed) << name;
+        EXPECT_EQ(run.messages.at(name), text);
+    }
+    std::error_code ec;
+    for (const auto& entry : fs::recursive_directory_iterator(dir / "out", ec))
+        EXPECT_FALSE(entry.is_regular_file()) << entry.path();
 }
 
 } // namespace

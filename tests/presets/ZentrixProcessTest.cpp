@@ -6,6 +6,8 @@
 
 #include "ZentrixFixtures.h"
 #include "batch/BatchSkip.h"
+#include "presets/OutputPlanner.h"
+#include "support/BrokenFiles.h"
 #include "support/TestSupport.h"
 
 namespace {
@@ -238,7 +240,7 @@ TEST(ZentrixPowerOfTwo, UnreadableFileFails) {
     preset.operationalMode = OperationalMode::powerOfTwoEnforce;
     const JobRun run = runJob(preset, {dir / "junk.png"}, dir / "out");
     EXPECT_EQ(run.status.at("junk.png"), ProcessingStatus::failed);
-    EXPECT_EQ(run.message.at("junk.png"), "Failed to open texture image at junk.png");
+    EXPECT_EQ(run.message.at("junk.png"), "Failed to open texture image at junk.png: not an image");
 }
 
 TEST(ZentrixPowerOfTwo, SameNameFromFourWorkersEndsAsOneWholeFile) {
@@ -292,5 +294,67 @@ TEST_P(ZentrixTiling, RatioAboveThreeFailsWithPreview) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Ramps, ZentrixTiling, ::testing::Values(TilingCase{4, true}, TilingCase{5, false}));
+
+// Texture files that give no picture, queued or only found beside a queued
+// map: each item fails with its own text, the batch and the planner end,
+// and nothing is written or read from a FIFO or /dev/zero.
+TEST(ZentrixInputs, FilesThatGiveNoPictureFailByNameAndWriteNothing) {
+    struct Case {
+        OperationalMode mode;
+        std::vector<std::string> queued;
+        std::map<std::string, std::string> expected;
+    };
+    const std::vector<Case> cases{
+        {OperationalMode::powerOfTwoEnforce,
+         {"pipe.png", "zero.png", "header.tga", "cut.jpg"},
+         {{"pipe.png", "Failed to open texture image at pipe.png: not a regular file"},
+          {"zero.png", "Failed to open texture image at zero.png: not a regular file"},
+          {"header.tga", "header.tga is damaged: the file ends before the picture does"},
+          {"cut.jpg", "cut.jpg is damaged: Premature end of JPEG file"}}},
+        // Rock_Roughness.png is a FIFO that only the packing of Rock_AO.png reads.
+        {OperationalMode::channelPackingORM,
+         {"Rock_AO.png", "Stone_AO.tga", "Slab_AO.png"},
+         {{"Rock_AO.png", "Could not read texture map Rock_Roughness.png: not a regular file."},
+          {"Stone_AO.tga", "Stone_AO.tga is damaged: the file ends before the picture does"},
+          {"Slab_AO.png", "Could not read texture map Slab_Roughness.png: not a regular file."}}},
+        {OperationalMode::tilingCheck,
+         {"header.tga", "pipe.png"},
+         {{"header.tga", "header.tga is damaged: the file ends before the picture does"},
+          {"pipe.png", "Could not read texture map pipe.png: not a regular file."}}},
+    };
+    for (const auto& c : cases) {
+        testsupport::TempDir dir;
+        testsupport::makeFifo(dir / "pipe.png");
+        testsupport::linkToZeros(dir / "zero.png");
+        testsupport::tgaHeaderOnly(dir / "header.tga", 64, 64);
+        testsupport::cutFile(testsupport::magickPicture(dir / "cut.jpg", 256, 256), 0.4);
+        writeGray(dir / "Rock_AO.png", 32, 32, 200);
+        testsupport::makeFifo(dir / "Rock_Roughness.png");
+        testsupport::tgaHeaderOnly(dir / "Stone_AO.tga", 64, 64);
+        writeGray(dir / "Slab_AO.png", 32, 32, 90);
+        testsupport::linkToZeros(dir / "Slab_Roughness.png");
+        fs::create_directory(dir / "out");
+        std::vector<fs::path> files;
+        for (const auto& name : c.queued) files.push_back(dir / name);
+
+        ZentrixPreset preset;
+        preset.operationalMode = c.mode;
+        std::vector<batch::BatchItem> items;
+        for (const auto& f : files) items.emplace_back(core::Uuid::random(), f);
+        batch::BatchConfiguration configuration;
+        configuration.outputDirectory = dir / "out";
+        configuration.namingPattern = preset.defaultNamingPattern();
+        EXPECT_EQ(presets::OutputPlanner::plan(preset, items, configuration, true).size(), items.size());
+
+        const long before = testsupport::peakResidentKiB();
+        const JobRun run = runJob(preset, files, dir / "out");
+        EXPECT_LT(testsupport::peakResidentKiB() - before, 256 * 1024);
+        for (const auto& [name, text] : c.expected) {
+            EXPECT_EQ(run.status.at(name), ProcessingStatus::failed) << name;
+            EXPECT_EQ(run.message.at(name), text);
+        }
+        EXPECT_TRUE(fs::is_empty(dir / "out"));
+    }
+}
 
 } // namespace
