@@ -49,7 +49,8 @@ std::optional<cv::Mat> decodeJpeg(Bytes bytes) {
     int width = 0, height = 0, subsampling = 0, colorspace = 0;
     auto* data = const_cast<unsigned char*>(bytes.data());
     const auto size = static_cast<unsigned long>(bytes.size());
-    if (tjDecompressHeader3(tj.handle, data, size, &width, &height, &subsampling, &colorspace) != 0)
+    if (tjDecompressHeader3(tj.handle, data, size, &width, &height, &subsampling, &colorspace) != 0 &&
+        (tjGetErrorCode(tj.handle) != TJERR_WARNING || width <= 0 || height <= 0))
         return std::nullopt;
     if (colorspace == TJCS_CMYK || colorspace == TJCS_YCCK)
         return decodeOpenCV(bytes, cv::IMREAD_COLOR | cv::IMREAD_IGNORE_ORIENTATION);
@@ -57,8 +58,12 @@ std::optional<cv::Mat> decodeJpeg(Bytes bytes) {
     if (tjDecompress2(tj.handle, data, size, rgba.data, width, static_cast<int>(rgba.step), height, TJPF_RGBA, 0) != 0) {
         // A warning (premature end of data, corrupt data) still leaves a
         // picture, with the missing part filled in grey: not one to use.
-        if (tjGetErrorCode(tj.handle) == TJERR_WARNING) throw detail::DamagedData(tjGetErrorStr2(tj.handle));
-        return std::nullopt;
+        // Stray bytes between segments, which many cameras and editors
+        // leave, lose nothing: that picture is whole.
+        if (tjGetErrorCode(tj.handle) != TJERR_WARNING) return std::nullopt;
+        const std::string_view warning = tjGetErrorStr2(tj.handle);
+        if (warning.find("extraneous bytes before marker") == std::string_view::npos)
+            throw detail::DamagedData(std::string(warning));
     }
     return rgba;
 }

@@ -110,10 +110,14 @@ std::optional<PixelSize> webpSize(Bytes b) {
 }
 
 std::optional<PixelSize> jpegSize(Bytes b) {
-    // Walk the markers up to the first start-of-frame.
+    // Walk the markers up to the first start-of-frame. Stray bytes between
+    // segments are passed over, as the decoder does.
     std::size_t at = 2;
     while (at + 4 <= b.size()) {
-        if (b[at] != 0xFF) return std::nullopt;
+        if (b[at] != 0xFF) {
+            ++at;
+            continue;
+        }
         const std::uint8_t marker = b[at + 1];
         if (marker == 0xFF) {
             ++at;
