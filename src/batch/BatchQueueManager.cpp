@@ -105,7 +105,7 @@ struct BatchQueueManager::Core {
 };
 
 void BatchQueueManager::Core::log(const std::string& text) {
-    const std::string line = "[" + core::localClockText(core::Clock::now()) + "] " + text;
+    const std::string line = timedLine(text);
     for (const auto& listener : logListeners) guarded([&] { listener(line); });
 }
 
@@ -337,6 +337,10 @@ std::future<void> BatchQueueManager::addLogListener(LogListener listener) {
 std::future<void> BatchQueueManager::addOutputListener(OutputListener listener) {
     return core_->executor.submit(
         [self = core_, listener = std::move(listener)]() mutable { self->outputListeners.push_back(std::move(listener)); });
+}
+
+std::string BatchQueueManager::timedLine(const std::string& text) {
+    return "[" + core::localClockText(core::Clock::now()) + "] " + text;
 }
 
 std::future<void> BatchQueueManager::log(std::string text) {

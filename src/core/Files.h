@@ -17,6 +17,7 @@ public:
     static FileError cannotWrite(const fs::path& path, const std::string& reason);
     static FileError cannotRead(const fs::path& path, const std::string& reason);
     static FileError cannotCreateFolder(const fs::path& path, const std::string& reason);
+    static FileError cannotWriteInFolder(const fs::path& path, const std::string& reason);
     static FileError folderInTheWay(const fs::path& path);
 };
 

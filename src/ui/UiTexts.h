@@ -21,5 +21,7 @@ inline constexpr const char* kTranscriptMadeHere = "Made on this computer; nothi
 inline constexpr const char* kRSSTooltip =
     "MP3 export uses FFmpeg when it's installed (apt install ffmpeg); otherwise an AAC .m4a is made.";
 inline constexpr const char* kShowInFileManager = "Show in File Manager";
+// A run that can't write its output folder doesn't start.
+inline constexpr const char* kOutputFolderUnusable = "The batch can't start";
 
 } // namespace ui::texts
