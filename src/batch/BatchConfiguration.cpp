@@ -6,8 +6,14 @@
 #include <optional>
 #include <system_error>
 
+#include <cerrno>
+#include <fcntl.h>
+#include <unistd.h>
+
 #include "core/FileURL.h"
+#include "core/Files.h"
 #include "core/Numbers.h"
+#include "core/Uuid.h"
 
 namespace batch {
 
@@ -103,6 +109,17 @@ BatchConfiguration BatchConfiguration::defaultConfiguration() {
     fs::path base = downloadsFolder().value_or(temporaryFolder());
     return BatchConfiguration(base / "BatchOutput", true, "{name}_{index:02}", false,
                               core::activeProcessorCount(), false, true, {});
+}
+
+void BatchConfiguration::prepareOutputDirectory(const fs::path& folder) {
+    std::error_code ec;
+    fs::create_directories(folder, ec);
+    if (ec) throw core::FileError::cannotCreateFolder(folder, ec.message());
+    const fs::path probe = folder / (".qv-write-check-" + core::Uuid::random().text());
+    const int fd = ::open(probe.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (fd < 0) throw core::FileError::cannotWriteInFolder(folder, core::systemErrorText(errno));
+    ::close(fd);
+    if (::unlink(probe.c_str()) != 0) throw core::FileError::cannotWriteInFolder(folder, core::systemErrorText(errno));
 }
 
 core::Json BatchConfiguration::toJson() const {

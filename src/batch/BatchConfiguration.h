@@ -34,6 +34,11 @@ struct BatchConfiguration {
     // the temporary folder), bound = active processor count. Creates nothing.
     static BatchConfiguration defaultConfiguration();
 
+    // Readies an output folder before a run: a missing one is made with its
+    // parents, then a file is created in it and removed again. Throws
+    // core::FileError naming the folder, with the system's reason.
+    static void prepareOutputDirectory(const std::filesystem::path& folder);
+
     // All eight keys; outputDirectory as "file:" URL text.
     core::Json toJson() const;
     // All eight keys required with their types (core::JsonShapeError

@@ -86,6 +86,8 @@ struct BatchQueueManager::Core {
     std::vector<StatusListener> statusListeners;
     std::vector<LogListener> logListeners;
     std::vector<OutputListener> outputListeners;
+    // The runs under way, told of a cancel the moment it comes.
+    std::vector<std::weak_ptr<Run>> runs;
     std::weak_ptr<Core> weakSelf;
     // Declared last so it is destroyed first, while the state is still there.
     core::SerialExecutor executor;
@@ -98,11 +100,12 @@ struct BatchQueueManager::Core {
     void startChild(const std::shared_ptr<Run>& run, std::size_t index);
     void handleResult(const std::shared_ptr<Run>& run, ChildResult result);
     void finish(const std::shared_ptr<Run>& run);
+    void logCancellation(Run& run);
     ProcessingContext makeContext(const std::shared_ptr<Run>& run, std::size_t index);
 };
 
 void BatchQueueManager::Core::log(const std::string& text) {
-    const std::string line = "[" + core::localClockText(core::Clock::now()) + "] " + text;
+    const std::string line = timedLine(text);
     for (const auto& listener : logListeners) guarded([&] { listener(line); });
 }
 
@@ -205,6 +208,8 @@ void BatchQueueManager::Core::start(const std::shared_ptr<Run>& run) {
     activeJobs.insert_or_assign(job.id, job);
     isProcessing = true;
     isCancelled = false;
+    std::erase_if(runs, [](const auto& r) { return r.expired(); });
+    runs.push_back(run);
 
     log("Starting batch job [" + job.id.text().substr(0, 8) + "] for preset: " + run->preset->displayName());
     log(fmt::format("Discovered {} items. Max concurrency: {}", job.items.size(),
@@ -249,15 +254,18 @@ void BatchQueueManager::Core::handleResult(const std::shared_ptr<Run>& run, Chil
         }
     }
 
-    if (isCancelled && !run->cancellationLogged) {
-        log("Batch cancelled by user. Waiting for running items to finish.");
-        run->cancellationLogged = true;
-    }
+    if (isCancelled) logCancellation(*run);
     if (!isCancelled && run->nextIndex < run->job.items.size()) {
         startChild(run, run->nextIndex);
         ++run->nextIndex;
     }
     if (run->inFlight == 0) finish(run);
+}
+
+void BatchQueueManager::Core::logCancellation(Run& run) {
+    if (run.cancellationLogged) return;
+    log("Batch cancelled by user. Waiting for running items to finish.");
+    run.cancellationLogged = true;
 }
 
 void BatchQueueManager::Core::finish(const std::shared_ptr<Run>& run) {
@@ -331,6 +339,10 @@ std::future<void> BatchQueueManager::addOutputListener(OutputListener listener) 
         [self = core_, listener = std::move(listener)]() mutable { self->outputListeners.push_back(std::move(listener)); });
 }
 
+std::string BatchQueueManager::timedLine(const std::string& text) {
+    return "[" + core::localClockText(core::Clock::now()) + "] " + text;
+}
+
 std::future<void> BatchQueueManager::log(std::string text) {
     return core_->executor.submit([self = core_, text = std::move(text)] { self->log(text); });
 }
@@ -348,6 +360,8 @@ std::future<void> BatchQueueManager::cancel() {
         self->isCancelled = true;
         self->isProcessing = false;
         self->log("Cancellation requested.");
+        for (const auto& weak : self->runs)
+            if (auto run = weak.lock(); run && run->inFlight > 0) self->logCancellation(*run);
     });
 }
 

@@ -57,6 +57,8 @@ public:
 
     // Hands "[HH:mm:ss] " + text to every log listener.
     std::future<void> log(std::string text);
+    // "[HH:mm:ss] " (the local time now) + text: a complete log line.
+    static std::string timedLine(const std::string& text);
 
     // Starts a run; the future gets its report once every started item has
     // finished (also after a cancel). Never fails.

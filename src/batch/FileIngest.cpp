@@ -94,6 +94,15 @@ fs::path standardized(const fs::path& path) {
 
 } // namespace
 
+std::optional<fs::path> FileIngest::droppedFolderLink(const fs::path& path, const fs::file_status& status) {
+    if (status.type() != fs::file_type::symlink) return std::nullopt;
+    std::error_code ec;
+    if (!fs::is_directory(fs::status(path, ec)) || ec) return std::nullopt;
+    fs::path target = fs::canonical(path, ec);
+    if (ec) return std::nullopt;
+    return target;
+}
+
 bool FileIngest::isPackageName(const fs::path& name) {
     const std::string ext = lowerExtension(name);
     if (ext.empty()) return false;
@@ -109,7 +118,9 @@ std::vector<fs::path> FileIngest::expand(const std::vector<fs::path>& urls,
         std::error_code ec;
         const fs::file_status status = fs::symlink_status(path, ec);
         if (ec || !fs::exists(status)) continue;
-        if (status.type() == fs::file_type::directory) {
+        if (const auto target = droppedFolderLink(path, status)) {
+            if (!isPackageName(*target)) collector.walk(*target);
+        } else if (status.type() == fs::file_type::directory) {
             // A dropped package is one document, not a folder of inputs.
             if (!isPackageName(path)) collector.walk(path);
         } else {

@@ -1,8 +1,10 @@
 #include "batch/SecurityScopedBookmarkManager.h"
 
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <deque>
 
 #include <sys/stat.h>
 
@@ -43,6 +45,48 @@ bool sameFile(const fs::path& path, const Bookmark& b) {
     struct stat st {};
     return ::stat(path.c_str(), &st) == 0 && static_cast<std::uint64_t>(st.st_dev) == b.device &&
            static_cast<std::uint64_t>(st.st_ino) == b.inode;
+}
+
+// How far a moved folder is looked for: below each folder above its old
+// path, nearest first, this many levels deep, this many entries and about
+// this long in all.
+constexpr int kSearchDepth = 4;
+constexpr std::size_t kSearchEntries = 50000;
+constexpr auto kSearchTime = std::chrono::seconds(1);
+
+// The bookmarked item under its new name or in its new folder: the first
+// entry with its device and inode, searched breadth-first below the old
+// path's parent, then below the grandparent (the part already searched left
+// out), and so on up. Links are not followed, nor other file systems. The
+// inode of a deleted item is soon given to a new file, so away from the old
+// parent only a folder that kept its name counts.
+std::optional<fs::path> findMoved(const Bookmark& b) {
+    const auto deadline = std::chrono::steady_clock::now() + kSearchTime;
+    const fs::path oldPath(b.path);
+    std::size_t entries = 0;
+    fs::path searched;
+    for (fs::path ancestor = oldPath.parent_path();; ancestor = ancestor.parent_path()) {
+        std::deque<std::pair<fs::path, int>> pending{{ancestor, 1}};
+        while (!pending.empty()) {
+            auto [folder, depth] = std::move(pending.front());
+            pending.pop_front();
+            std::error_code ec;
+            fs::directory_iterator it(folder, fs::directory_options::skip_permission_denied, ec);
+            for (fs::directory_iterator end; !ec && it != end; it.increment(ec)) {
+                if (++entries > kSearchEntries || std::chrono::steady_clock::now() > deadline) return std::nullopt;
+                const fs::path child = folder / it->path().filename();
+                struct stat st {};
+                if (child == searched || ::lstat(child.c_str(), &st) != 0) continue;
+                if (static_cast<std::uint64_t>(st.st_dev) != b.device) continue;
+                if (static_cast<std::uint64_t>(st.st_ino) == b.inode &&
+                    (folder == oldPath.parent_path() || (S_ISDIR(st.st_mode) && child.filename() == oldPath.filename())))
+                    return child;
+                if (S_ISDIR(st.st_mode) && depth < kSearchDepth) pending.emplace_back(child, depth + 1);
+            }
+        }
+        if (ancestor == ancestor.parent_path()) return std::nullopt;
+        searched = ancestor;
+    }
 }
 
 void printFailure(const std::string& reason) {
@@ -126,15 +170,7 @@ std::optional<fs::path> SecurityScopedBookmarkManager::resolveBookmark(const std
     fs::path resolved = bookmark->path;
     bool stale = false;
     if (!sameFile(resolved, *bookmark)) {
-        // Renamed within its parent: look for the same inode beside it.
-        std::optional<fs::path> found;
-        std::error_code ec;
-        for (fs::directory_iterator it(resolved.parent_path(), ec), end; !ec && it != end; it.increment(ec)) {
-            if (sameFile(it->path(), *bookmark)) {
-                found = it->path();
-                break;
-            }
-        }
+        const std::optional<fs::path> found = findMoved(*bookmark);
         if (!found) {
             printFailure(fmt::format("The folder “{}” doesn’t exist any more ({}).", resolved.filename().string(),
                                      resolved.string()));

@@ -40,9 +40,11 @@ private:
 
 // Keeps the user's folders across launches. A bookmark records the folder's
 // absolute path with its device and inode. Resolving gives the path back
-// while the same inode is there; a folder renamed within its parent is found
-// by its inode, and a fresh bookmark is stored under the new path. A folder
-// moved elsewhere or deleted can't be resolved.
+// while the same inode is there; a folder renamed where it is, or moved
+// elsewhere under its name, is found by its inode below the folders above
+// its old path (nearest first, within a bound of depth, entries and about a
+// second), and a fresh bookmark is stored under the new path. A deleted
+// folder can't be resolved.
 class SecurityScopedBookmarkManager {
 public:
     static constexpr const char* userDefaultsKey = "com.tembrook.security_scoped_bookmarks";

@@ -25,6 +25,9 @@ FileError FileError::cannotRead(const fs::path& path, const std::string& reason)
 FileError FileError::cannotCreateFolder(const fs::path& path, const std::string& reason) {
     return {fmt::format("Could not create the folder {}: {}", path.string(), reason), reason};
 }
+FileError FileError::cannotWriteInFolder(const fs::path& path, const std::string& reason) {
+    return FileError(fmt::format("Could not write in the folder {}: {}", path.string(), reason));
+}
 FileError FileError::folderInTheWay(const fs::path& path) {
     return {fmt::format("Could not write {}: a folder of that name is in the way", path.filename().string()),
             "a folder of that name is in the way"};

@@ -18,6 +18,7 @@ public:
     static FileError cannotWrite(const fs::path& path, const std::string& reason);
     static FileError cannotRead(const fs::path& path, const std::string& reason);
     static FileError cannotCreateFolder(const fs::path& path, const std::string& reason);
+    static FileError cannotWriteInFolder(const fs::path& path, const std::string& reason);
     static FileError folderInTheWay(const fs::path& path);
     // "<file name> is not a regular file" (a FIFO, a device, a folder).
     static FileError notRegularFile(const fs::path& path);

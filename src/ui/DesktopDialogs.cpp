@@ -48,6 +48,20 @@ std::unique_ptr<QFileDialog> makeOutputFolderDialog(QWidget* parent, const fs::p
     return dialog;
 }
 
+namespace {
+
+// A plain-text message box with one button.
+void showMessage(QWidget* parent, QMessageBox::Icon icon, const std::string& message, const std::string& informative) {
+    QMessageBox box(parent);
+    box.setIcon(icon);
+    box.setTextFormat(Qt::PlainText);
+    box.setText(QString::fromStdString(message));
+    setPlainInformativeText(box, informative);
+    box.exec();
+}
+
+} // namespace
+
 DesktopPorts qtDesktopPorts(QWidget* parent, const QString& filterName, std::set<std::string> extensions) {
     QPointer<QWidget> owner(parent);
     DesktopPorts desktop;
@@ -75,17 +89,16 @@ DesktopPorts qtDesktopPorts(QWidget* parent, const QString& filterName, std::set
         if (!dialog->exec() || dialog->selectedFiles().isEmpty()) return std::nullopt;
         return fs::path(dialog->selectedFiles().front().toStdString());
     };
+    desktop.alert = [owner](const std::string& message, const std::string& informative) {
+        showMessage(owner.data(), QMessageBox::Warning, message, informative);
+    };
     return desktop;
 }
 
 AlertPorts qtAlertPorts(std::function<QWidget*()> parent) {
     AlertPorts a;
     a.inform = [parent](const std::string& message, const std::string& informative) {
-        QMessageBox box(parent ? parent() : nullptr);
-        box.setTextFormat(Qt::PlainText);
-        box.setText(QString::fromStdString(message));
-        setPlainInformativeText(box, informative);
-        box.exec();
+        showMessage(parent ? parent() : nullptr, QMessageBox::NoIcon, message, informative);
     };
     a.offerDownload = [parent](const std::string& message, const std::string& informative) {
         QMessageBox box(parent ? parent() : nullptr);

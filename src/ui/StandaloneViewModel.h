@@ -19,11 +19,13 @@
 #include "batch/FileIngest.h"
 #include "batch/ProcessingJob.h"
 #include "core/ChildProcess.h"
+#include "core/NaturalCollator.h"
 #include "core/Numbers.h"
 #include "core/Text.h"
 #include "core/Uuid.h"
 #include "presets/PresetSettingsCodec.h"
 #include "presets/Vertical.h"
+#include "ui/UiTexts.h"
 #include "ui/UpdateChecker.h"
 #include "ui/WorkspacePorts.h"
 
@@ -146,8 +148,7 @@ public:
             changed = true;
         }
         if (changed) notify(WorkspaceField::queueItems);
-        if (std::size_t left = countUnsupportedFiles(urls, extensions))
-            log(fmt::format("Left out {} unsupported file{}.", left, left == 1 ? "" : "s"));
+        if (auto left = unsupportedFiles(urls, extensions); !left.empty()) logNow(leftOutLine(left));
     }
 
     void browse() {
@@ -174,6 +175,12 @@ public:
             if (item.status == batch::ProcessingStatus::pending || item.status == batch::ProcessingStatus::failed)
                 runnable.insert(item.id);
         if (runnable.empty()) return;
+        try {
+            batch::BatchConfiguration::prepareOutputDirectory(outputDirectory_);
+        } catch (const std::exception& error) {
+            if (ports_.desktop.alert) ports_.desktop.alert(texts::kOutputFolderUnusable, error.what());
+            return;
+        }
 
         std::vector<batch::BatchItem> jobItems;
         for (auto& item : queueItems_) {
@@ -198,9 +205,9 @@ public:
             runInFlight_ = false;
             isProcessing_ = false;
             notify(WorkspaceField::isProcessing);
-            log(fmt::format("Done in {}s: {} finished, {} failed, {} skipped.",
-                            core::formatFixed(report.durationSeconds, 1), report.successCount,
-                            report.failureCount, report.skippedCount));
+            logNow(fmt::format("Done in {}s: {} finished, {} failed, {} skipped.",
+                               core::formatFixed(report.durationSeconds, 1), report.successCount,
+                               report.failureCount, report.skippedCount));
         });
     }
 
@@ -276,9 +283,11 @@ public:
         writeSettings();
     }
 
-    // Files named directly or found in named folders (hidden entries passed
-    // over) whose extension the preset does not take.
-    static std::size_t countUnsupportedFiles(const std::vector<fs::path>& urls, const std::set<std::string>& extensions) {
+    // Files named directly or found in named folders (hidden entries and
+    // packages passed over, a named link to a folder followed) whose
+    // extension the preset does not take, in the file manager's order.
+    static std::vector<fs::path> unsupportedFiles(const std::vector<fs::path>& urls,
+                                                  const std::set<std::string>& extensions) {
         auto unsupported = [&](const fs::path& p) {
             const std::string name = p.filename().string();
             if (name.empty() || name.front() == '.') return false;
@@ -286,15 +295,17 @@ public:
             if (!ext.empty()) ext.erase(0, 1);
             return !extensions.count(core::toLower(ext));
         };
-        std::size_t count = 0;
+        std::vector<fs::path> found;
         for (const auto& url : urls) {
             std::error_code ec;
             const auto status = fs::symlink_status(url, ec);
             if (ec) continue;
+            const auto linked = batch::FileIngest::droppedFolderLink(url, status);
             if (status.type() == fs::file_type::regular) {
-                count += unsupported(url) ? 1 : 0;
-            } else if (status.type() == fs::file_type::directory) {
-                fs::recursive_directory_iterator it(url, fs::directory_options::skip_permission_denied, ec), end;
+                if (unsupported(url)) found.push_back(url);
+            } else if (status.type() == fs::file_type::directory || linked) {
+                const fs::path folder = linked ? *linked : url;
+                fs::recursive_directory_iterator it(folder, fs::directory_options::skip_permission_denied, ec), end;
                 for (; !ec && it != end; it.increment(ec)) {
                     const std::string name = it->path().filename().string();
                     const bool hidden = !name.empty() && name.front() == '.';
@@ -303,18 +314,37 @@ public:
                     if (type == fs::file_type::directory) {
                         if (hidden || batch::FileIngest::isPackageName(it->path())) it.disable_recursion_pending();
                     } else if (!typeError && type == fs::file_type::regular && unsupported(it->path())) {
-                        ++count;
+                        found.push_back(it->path());
                     }
                 }
             }
         }
-        return count;
+        const core::NaturalCollator collator;
+        std::stable_sort(found.begin(), found.end(), [&](const fs::path& a, const fs::path& b) {
+            return collator.compare(a.native(), b.native()) < 0;
+        });
+        return found;
+    }
+
+    // "Left out 3 unsupported files: a.txt, b.doc, c.zip." naming ten at
+    // most, then "and N more".
+    static std::string leftOutLine(const std::vector<fs::path>& files) {
+        constexpr std::size_t kNamed = 10;
+        std::string names;
+        for (std::size_t i = 0; i < files.size() && i < kNamed; ++i)
+            names += (i == 0 ? "" : ", ") + files[i].filename().string();
+        const std::string more = files.size() > kNamed ? fmt::format(" and {} more", files.size() - kNamed) : "";
+        return fmt::format("Left out {} unsupported file{}: {}{}.", files.size(), files.size() == 1 ? "" : "s",
+                           names, more);
     }
 
 private:
     void notify(WorkspaceField f) {
         if (observer_) observer_(f);
     }
+
+    // The model's own lines carry the time like the queue's.
+    void logNow(const std::string& text) { log(batch::BatchQueueManager::timedLine(text)); }
 
     // Waits for a queue future on a thread of its own and hands the result
     // to `done` on the GUI thread, if the model still exists by then.

@@ -26,5 +26,7 @@ inline constexpr const char* kShowInFileManager = "Show in File Manager";
 // stays in the output folder.
 inline constexpr const char* kQuitMidRunInformative =
     "The {}s being processed are stopped. Nothing half-written is left; files already finished stay.";
+// A run that can't write its output folder doesn't start.
+inline constexpr const char* kOutputFolderUnusable = "The batch can't start";
 
 } // namespace ui::texts

@@ -88,6 +88,8 @@ struct DesktopPorts {
     std::function<std::optional<std::filesystem::path>(const std::filesystem::path&)> chooseFolder;
     // Shows the files selected in the file manager.
     std::function<void(const std::vector<std::filesystem::path>&)> reveal;
+    // A warning over the window: a message and its informative text.
+    std::function<void(const std::string&, const std::string&)> alert;
 };
 
 using ClockPort = std::function<core::Date()>;

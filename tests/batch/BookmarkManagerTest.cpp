@@ -78,16 +78,23 @@ TEST_F(BookmarkTest, DeletedFolderPrintsTheLineAndGivesNothing) {
     EXPECT_TRUE(store->load()->count(gone.string())); // the entry stays
 }
 
-TEST_F(BookmarkTest, ReplacedByAnotherFolderOfTheSameNameIsNotTheBookmarkedOne) {
-    const auto original = folder("Inbox");
+TEST_F(BookmarkTest, FolderMovedTwoLevelsAwayIsFoundByItsInodeAndStoredAfresh) {
+    const auto original = folder("Work/2024/Inbox");
     manager.saveBookmark(original);
-    fs::rename(original, dir / "Elsewhere-not-sibling-check");
-    fs::create_directories(dir / "sub");
-    fs::rename(dir / "Elsewhere-not-sibling-check", dir / "sub" / "Moved");
+    fs::create_directories(dir / "Archive" / "Old");
+    const auto moved = dir / "Archive" / "Old" / "Inbox";
+    fs::rename(original, moved);
     fs::create_directory(original); // same path, another inode
     testing::internal::CaptureStdout();
-    EXPECT_FALSE(manager.resolveBookmark(original.string()));
-    EXPECT_NE(testing::internal::GetCapturedStdout(), "");
+    const auto resolved = manager.resolveBookmark(original.string());
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+    ASSERT_TRUE(resolved);
+    EXPECT_EQ(*resolved, moved);
+    EXPECT_EQ(manager.accessCount(moved), 1);
+    const auto map = store->load();
+    ASSERT_TRUE(map);
+    ASSERT_TRUE(map->count(moved.string()));
+    EXPECT_EQ(map->at(moved.string()), SecurityScopedBookmarkManager::makeBookmark(moved));
 }
 
 TEST_F(BookmarkTest, MalformedStoreCountsAsEmptyAndIsOverwritten) {

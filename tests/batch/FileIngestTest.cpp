@@ -88,17 +88,23 @@ TEST_F(FileIngestTest, PassesOverHiddenFilesAndFolders) {
               (std::vector<std::string>{"visible.wav"}));
 }
 
-TEST_F(FileIngestTest, DoesNotFollowSymbolicLinks) {
+TEST_F(FileIngestTest, FollowsOnlyADroppedLinkToAFolder) {
     testsupport::TempDir elsewhere;
     touch(elsewhere / "target.wav");
     touch(elsewhere / "folder" / "linked.wav");
+    touch(elsewhere / "other" / "beyond.wav");
     touch(dir / "real.wav");
     fs::create_symlink(elsewhere / "target.wav", dir / "link.wav");
     fs::create_directory_symlink(elsewhere / "folder", dir / "linkedFolder");
-    // A loop would never end if links were followed.
+    // Links met inside folders stay unfollowed: a loop would never end.
     fs::create_directory_symlink(dir.path(), dir / "loop");
-    EXPECT_EQ(names(FileIngest::expand({dir.path(), dir / "link.wav", dir / "linkedFolder"}, wav)),
-              (std::vector<std::string>{"real.wav"}));
+    fs::create_directory_symlink(elsewhere / "other", elsewhere / "folder" / "toOther");
+    EXPECT_EQ(names(FileIngest::expand({dir.path(), dir / "link.wav"}, wav)), (std::vector<std::string>{"real.wav"}));
+    // A dropped link to a folder is searched as that folder, and names the
+    // folder's files once when the folder itself is dropped too.
+    const auto viaLink = FileIngest::expand({dir / "linkedFolder", fs::canonical(elsewhere / "folder")}, wav);
+    ASSERT_EQ(viaLink.size(), 1u);
+    EXPECT_EQ(viaLink[0], fs::canonical(elsewhere / "folder" / "linked.wav"));
 }
 
 TEST_F(FileIngestTest, DoesNotLookInsidePackages) {

@@ -14,6 +14,7 @@ using uitest::FakePoster;
 using uitest::FakeScheduler;
 using uitest::Script;
 using uitest::ScriptedPreset;
+using uitest::untimed;
 using Model = ui::StandaloneViewModel<ScriptedPreset>;
 
 namespace {
@@ -66,6 +67,48 @@ TEST(StandaloneViewModel, IngestSkipsFilesAlreadyQueued) {
     EXPECT_EQ(w.model->queueItems()[1].status, ProcessingStatus::pending);
 }
 
+TEST(StandaloneViewModel, LeftOutFilesAreNamedUpToTen) {
+    Workspace w;
+    for (int i = 1; i <= 12; ++i) w.file(fmt::format("in/notes {}.txt", i));
+    w.file("in/keep.wav");
+    w.model->ingest({w.dir / "in"});
+    ASSERT_EQ(w.model->queueItems().size(), 1u);
+    ASSERT_EQ(w.model->logLines().size(), 1u);
+    EXPECT_EQ(untimed(w.model->logLines()[0]),
+              "Left out 12 unsupported files: notes 1.txt, notes 2.txt, notes 3.txt, notes 4.txt, notes 5.txt, "
+              "notes 6.txt, notes 7.txt, notes 8.txt, notes 9.txt, notes 10.txt and 2 more.");
+}
+
+// Tests run as root, so a folder that can't be written is one the system
+// refuses whoever asks: a process's /proc entry, or one under a file.
+TEST(StandaloneViewModel, AnUnwritableOutputFolderStartsNothingAndSaysWhy) {
+    for (const auto& [folderName, said] : std::vector<std::pair<std::string, std::string>>{
+             {"/proc/self", "Could not write in the folder {}: No such file or directory"},
+             {"notes.txt/out", "Could not create the folder {}: Not a directory"}}) {
+        Workspace w;
+        const fs::path folder = folderName.front() == '/' ? fs::path(folderName) : w.dir / folderName;
+        w.file("notes.txt");
+        std::vector<std::pair<std::string, std::string>> alerts;
+        ui::DesktopPorts desktop;
+        desktop.alert = [&](const std::string& message, const std::string& informative) {
+            alerts.emplace_back(message, informative);
+        };
+        w.model->setDesktop(desktop);
+        w.model->setOutputDirectory(folder);
+        w.model->ingest({w.file("a.wav")});
+        w.model->start();
+        ASSERT_EQ(alerts.size(), 1u) << folderName;
+        EXPECT_EQ(alerts[0].first, ui::texts::kOutputFolderUnusable);
+        EXPECT_EQ(alerts[0].second, fmt::format(fmt::runtime(said), folder.string()));
+        EXPECT_FALSE(w.model->isProcessing());
+        EXPECT_FALSE(w.model->isRunInFlight());
+        w.poster.pumpFor(50);
+        EXPECT_TRUE(w.script->processed.empty());
+        EXPECT_TRUE(w.model->logLines().empty()); // the queue was never asked
+        EXPECT_EQ(w.statusOf("a.wav"), ProcessingStatus::pending);
+    }
+}
+
 TEST(StandaloneViewModel, BuildingTheModelSchedulesNoSave) {
     Workspace w;
     EXPECT_EQ(w.scheduler.scheduled, 0);
@@ -110,6 +153,10 @@ TEST(StandaloneViewModel, RunsOnlyPendingAndFailedItemsAndResetsFailures) {
     ASSERT_TRUE(w.poster.pumpUntil([&] { return !w.model->logLines().empty() &&
                                                w.model->logLines().back().find("Done in ") != std::string::npos; }));
     EXPECT_NE(w.model->logLines().back().find(": 1 finished, 1 failed, 0 skipped."), std::string::npos);
+    // The queue's lines and the model's own (both summaries) carry the time.
+    ASSERT_GE(w.model->logLines().size(), 4u);
+    for (const auto& line : w.model->logLines()) EXPECT_NE(untimed(line), line);
+    EXPECT_TRUE(untimed(w.model->logLines().back()).starts_with("Done in "));
 
     w.script->failNames.clear();
     w.model->ingest({w.file("c.wav")});
@@ -184,6 +231,12 @@ TEST(StandaloneViewModel, CancelThenStartDoesNotStartASecondRunWhileTheFirstFini
     ASSERT_TRUE(w.poster.pumpUntil([&] { return w.statusOf("a.wav") == ProcessingStatus::processing; }));
     w.model->cancel();
     ASSERT_TRUE(w.poster.pumpUntil([&] { return !w.model->isProcessing(); }));
+    // Said at once, while the item still runs.
+    ASSERT_TRUE(w.poster.pumpUntil([&] {
+        return !w.model->logLines().empty() &&
+               untimed(w.model->logLines().back()) == "Batch cancelled by user. Waiting for running items to finish.";
+    }));
+    EXPECT_EQ(w.statusOf("a.wav"), ProcessingStatus::processing);
     w.model->ingest({w.file("b.wav")});
     w.model->start(); // refused: the first run has not returned its report
     EXPECT_FALSE(w.model->isProcessing());

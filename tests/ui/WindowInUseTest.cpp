@@ -305,7 +305,7 @@ TEST(WindowInUse, AFolderChosenInBrowseIsExpandedLikeADrop) {
     EXPECT_EQ(viaPanel, (std::vector<std::string>{"ep 2.mp3", "ep 10.wav", "ep 3.wav"}));
     EXPECT_EQ(rig.window->queue()->list()->count(), 3);
     ASSERT_FALSE(rig.model->logLines().empty());
-    EXPECT_EQ(rig.model->logLines().back(), "Left out 2 unsupported files.");
+    EXPECT_EQ(uitest::untimed(rig.model->logLines().back()), "Left out 2 unsupported files: cover.JPG, notes.txt.");
 
     // The File menu's item asks for a folder the same way; the same folder adds nothing new.
     QAction* addFolder = nullptr;
@@ -334,9 +334,9 @@ TEST(WindowInUse, ChosenFilesLogHowManyWereLeftOut) {
     rig.window->dropZone()->browseButton()->click();
     EXPECT_EQ(queuedNames(rig.model->queueItems()), (std::vector<std::string>{"a.wav"}));
     ASSERT_FALSE(rig.model->logLines().empty());
-    EXPECT_EQ(rig.model->logLines().back(), "Left out 2 unsupported files.");
+    EXPECT_EQ(uitest::untimed(rig.model->logLines().back()), "Left out 2 unsupported files: b.txt, c.mov.");
     rig.model->ingest({rig.file("d.doc")});
-    EXPECT_EQ(rig.model->logLines().back(), "Left out 1 unsupported file.");
+    EXPECT_EQ(uitest::untimed(rig.model->logLines().back()), "Left out 1 unsupported file: d.doc.");
     const auto count = rig.model->logLines().size();
     rig.model->ingest({rig.file("e.mp3")});
     EXPECT_EQ(rig.model->logLines().size(), count); // nothing left out, nothing logged
@@ -384,12 +384,13 @@ TEST(WindowInUse, ADropWithShiftHeldIsStillACopy) {
     EXPECT_TRUE(fs::exists(file));
 }
 
-TEST(WindowInUse, UpdateAlertsOpenOverTheWindow) {
+TEST(WindowInUse, AlertsOpenOverTheWindow) {
     WindowRig rig;
     rig.show();
     QWidget* window = rig.window.get();
     auto alerts = ui::qtAlertPorts([window] { return window; });
-    for (int kind = 0; kind < 2; ++kind) {
+    auto desktop = ui::qtDesktopPorts(window, QStringLiteral("Audio"), {"wav"});
+    for (int kind = 0; kind < 3; ++kind) {
         QWidget* parentSeen = nullptr;
         QString text;
         QTimer::singleShot(0, [&] {
@@ -401,8 +402,10 @@ TEST(WindowInUse, UpdateAlertsOpenOverTheWindow) {
         });
         if (kind == 0)
             alerts.inform("You're up to date", "Quorvel 1.0.0 is the newest version.");
-        else
+        else if (kind == 1)
             EXPECT_FALSE(alerts.offerDownload("Quorvel 2.0 is available", "Notes"));
+        else
+            desktop.alert("The batch can't start", "Could not write in the folder /proc/self: No such file or directory");
         EXPECT_EQ(parentSeen, window) << kind;
         EXPECT_FALSE(text.isEmpty());
     }

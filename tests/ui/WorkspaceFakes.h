@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cctype>
 #include <condition_variable>
 #include <deque>
 #include <functional>
@@ -139,5 +140,16 @@ public:
 private:
     std::shared_ptr<Script> script_;
 };
+
+// A log line without its "[HH:mm:ss] " prefix; a line without one comes
+// back unchanged, to fail the comparison.
+inline std::string untimed(const std::string& line) {
+    auto digits = [&](std::size_t at) {
+        return std::isdigit(static_cast<unsigned char>(line[at])) && std::isdigit(static_cast<unsigned char>(line[at + 1]));
+    };
+    const bool timed = line.size() >= 11 && line[0] == '[' && digits(1) && line[3] == ':' && digits(4) &&
+                       line[6] == ':' && digits(7) && line[9] == ']' && line[10] == ' ';
+    return timed ? line.substr(11) : line;
+}
 
 } // namespace uitest
