@@ -122,6 +122,16 @@ struct Prepared {
     SpriteRect trimRect;
 };
 
+// A frame as the sheet uses it: decoded as stored and scaled; nothing when
+// it can't be read.
+std::optional<RGBAImage> decodeFrame(const std::filesystem::path& url, double scale) {
+    DecodeOptions decode;
+    decode.upright = false; // frames are used as stored
+    decode.readMetadata = false;
+    if (auto decoded = decodeImageFile(url, decode)) return RGBAImage::make(*decoded, scale);
+    return std::nullopt;
+}
+
 // Copies the frame into the page and fills the ring of `extrude` pixels
 // around it with its repeated edge pixels. The frame's own rectangle holds
 // exactly its pixels.
@@ -137,6 +147,10 @@ void drawFrame(cv::Mat& page, const RGBAImage& pixels, int x, int y, int extrude
 
 } // namespace
 
+bool SpriteSheetCompiler::canDecodeFrame(const std::filesystem::path& frameURL) {
+    return decodeFrame(frameURL, 1.0).has_value();
+}
+
 SpriteSheetCompiler::Atlas SpriteSheetCompiler::compileAtlas(const std::vector<std::filesystem::path>& frameURLs,
                                                              const Options& options, bool allowMultiplePages) const {
     if (frameURLs.empty()) throw AtlasError::emptyFrameList();
@@ -144,13 +158,9 @@ SpriteSheetCompiler::Atlas SpriteSheetCompiler::compileAtlas(const std::vector<s
     Atlas atlas;
     std::vector<Prepared> prepared;
     std::vector<RGBAImage> pixels;
-    DecodeOptions decode;
-    decode.upright = false; // frames are used as stored
-    decode.readMetadata = false;
     for (const auto& url : frameURLs) {
         std::string name = url.filename().string();
-        std::optional<RGBAImage> image;
-        if (auto decoded = decodeImageFile(url, decode)) image = RGBAImage::make(*decoded, options.scale);
+        std::optional<RGBAImage> image = decodeFrame(url, options.scale);
         if (!image) {
             atlas.undecodableFrames.push_back(std::move(name));
             continue;

@@ -49,6 +49,8 @@ public:
         using core::Error::Error;
         static TextureError cannotOpenImage(const std::filesystem::path& file);
         static TextureError notSeamless(const std::string& text);
+        // "Could not read the frame <file name>; the sheet was made without it"
+        static TextureError unreadableFrame(const std::filesystem::path& frame);
     };
 
     // The numbered frames one file belongs to and the sheet's name.
