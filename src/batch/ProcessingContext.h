@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "batch/BatchConfiguration.h"
+#include "batch/OutputClaims.h"
 #include "core/Uuid.h"
 
 namespace batch {
@@ -25,6 +26,9 @@ struct ProcessingContext {
     // The source file of every item of the job, in job order (shared, never
     // changed). Empty for a context made by hand, outside a queue.
     std::shared_ptr<const std::vector<std::filesystem::path>> jobSourcePaths;
+    // This item's hold on the run's output claims: claim a file before
+    // writing it. Checks nothing for a context made by hand.
+    OutputClaimant claimant;
     ProgressCallback onProgressUpdate;
     LogCallback log;
 };

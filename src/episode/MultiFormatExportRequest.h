@@ -6,6 +6,7 @@
 
 #include "audio/CleanupOptions.h"
 #include "audio/LoudnessTarget.h"
+#include "batch/OutputClaims.h"
 #include "episode/AspectRatio.h"
 #include "episode/PodcastMetadata.h"
 
@@ -61,6 +62,9 @@ struct MultiFormatExportRequest {
     bool removeFillers = false;
     ChapterSetting chapters = ChapterSetting::off();
     std::string transcriptLocale; // a locale identifier such as "en_US"; empty: the user's current locale
+    // The batch item's hold on its run's outputs: every deliverable is
+    // claimed before it is written. Checks nothing when made outside a run.
+    batch::OutputClaimant claimant;
 
     MultiFormatExportRequest() = default;
     // The first nine fields; the rest take the defaults above.

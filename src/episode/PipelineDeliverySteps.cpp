@@ -77,7 +77,7 @@ void writeRSS(PipelineRun& run) {
     if (run.pipeline.ffmpeg().isFFmpegAvailable()) {
         run.report(0.45, "Encoding 192kbps MP3 RSS Master with ID3 tags...");
         const fs::path rss = run.workFolder / "rss.mp3";
-        const fs::path mp3 = run.deliverable(kRSSMP3Suffix);
+        const fs::path mp3 = run.claimDeliverable(kRSSMP3Suffix);
         if (run.pendingRSSEncoding.valid()) {
             run.pendingRSSEncoding.get(); // started after the lengths were read, and checked
         } else {
@@ -89,7 +89,7 @@ void writeRSS(PipelineRun& run) {
         return;
     }
     run.report(0.45, "Encoding AAC RSS Master with tags...");
-    const fs::path m4a = run.deliverable(kRSSAACSuffix);
+    const fs::path m4a = run.claimDeliverable(kRSSAACSuffix);
     run.pipeline.tagInjector().inject(q.metadata, run.finalAudio, m4a, std::nullopt);
     run.outputs.push_back(m4a);
     run.log(std::string(platformtexts::kRSSWrittenAsAAC));
@@ -119,7 +119,7 @@ void startWhisperReference(PipelineRun& run) {
 void writeWhisperReference(PipelineRun& run) {
     if (!run.request.generateWhisperReference) return;
     run.report(0.6, "Generating 16kHz mono Whisper transcript reference...");
-    const fs::path file = run.deliverable(kWhisperReferenceSuffix);
+    const fs::path file = run.claimDeliverable(kWhisperReferenceSuffix);
     if (!run.pendingReference.valid()) {
         writeReferenceFile(run.finalAudio, file);
     } else {
@@ -135,15 +135,15 @@ void writeTranscripts(PipelineRun& run) {
     run.awaitWords();
     if (!run.wantTranscripts || run.words.empty()) return;
     const auto cues = Transcriber::cues(run.words, 42, 4.0);
-    const std::pair<std::string_view, std::string> files[] = {
-        {kTranscriptSRTSuffix, Transcriber::srt(cues, run.introLength)},
-        {kTranscriptVTTSuffix, Transcriber::vtt(cues, run.introLength)},
-        {kTranscriptTextSuffix, Transcriber::plainText(run.words, run.introLength)},
+    const auto files = run.claimDeliverables({kTranscriptSRTSuffix, kTranscriptVTTSuffix, kTranscriptTextSuffix});
+    const std::string texts[] = {
+        Transcriber::srt(cues, run.introLength),
+        Transcriber::vtt(cues, run.introLength),
+        Transcriber::plainText(run.words, run.introLength),
     };
-    for (const auto& [suffix, text] : files) {
-        const fs::path file = run.deliverable(suffix);
-        core::writeFileAtomically(file, text);
-        run.outputs.push_back(file);
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        core::writeFileAtomically(files[i], texts[i]);
+        run.outputs.push_back(files[i]);
     }
     run.log(pipelinetext::transcriptLine(run.request.sourceURL.filename().string(), run.words.size(), cues.size()));
 }
@@ -180,7 +180,7 @@ void writeAudiogram(PipelineRun& run) {
     const AudiogramGenerator::AudiogramConfig config(
         q.audiogramAspect, len, "#3B82F6", q.metadata.artworkURL, 30, std::move(captions),
         q.metadata.podcastName.empty() ? std::nullopt : std::optional<std::string>(q.metadata.podcastName));
-    const fs::path video = run.deliverable(kAudiogramSuffix);
+    const fs::path video = run.claimDeliverable(kAudiogramSuffix);
     run.pipeline.audiogramGenerator().generate(audio, video, config);
     run.outputs.push_back(video);
 }

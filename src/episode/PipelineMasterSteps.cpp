@@ -99,7 +99,7 @@ void addIntroAndOutro(PipelineRun& run) {
 
 void writeMaster(PipelineRun& run) {
     if (!run.request.generateMaster) return;
-    const fs::path master = run.deliverable(AudioVideoPipeline::masterSuffix(run.request.targetLUFS));
+    const fs::path master = run.claimDeliverable(AudioVideoPipeline::masterSuffix(run.request.targetLUFS));
     // Copied under a temporary name and renamed over any old master only
     // once complete, so an existing master is never lost to a failed copy.
     core::AtomicFile file(master);
@@ -117,7 +117,7 @@ void writeACXCheck(PipelineRun& run) {
     // report says what that leaves at either end.
     audio::ACXReport report = run.pipeline.normalizer().acxCheck(run.finalAudio);
     if (run.finalAudio == run.episodeAudio) report.roomTone.reset();
-    const fs::path file = run.deliverable(kACXCheckSuffix);
+    const fs::path file = run.claimDeliverable(kACXCheckSuffix);
     core::writeFileAtomically(file, report.text());
     run.outputs.push_back(file);
     run.log(report.passes() ? std::string("ACX check: passes")
@@ -147,8 +147,9 @@ void writeChapters(PipelineRun& run) {
             run.totalLength);
     }
     if (chapters.empty()) return;
-    const fs::path json = run.deliverable(kChaptersJSONSuffix);
-    const fs::path text = run.deliverable(kChaptersTextSuffix);
+    const auto files = run.claimDeliverables({kChaptersJSONSuffix, kChaptersTextSuffix});
+    const fs::path& json = files[0];
+    const fs::path& text = files[1];
     core::writeFileAtomically(json, ChapterBuilder::json(chapters));
     core::writeFileAtomically(text, ChapterBuilder::text(chapters));
     run.outputs.push_back(json);

@@ -71,6 +71,15 @@ struct PipelineRun {
     std::filesystem::path deliverable(std::string_view suffix) const {
         return request.destinationDirectory / (request.baseFileName + std::string(suffix));
     }
+    // The deliverables' paths, claimed together for the request's batch item
+    // before any of them is written.
+    std::vector<std::filesystem::path> claimDeliverables(std::initializer_list<std::string_view> suffixes) const {
+        std::vector<std::filesystem::path> files;
+        for (auto suffix : suffixes) files.push_back(deliverable(suffix));
+        request.claimant.claim(files);
+        return files;
+    }
+    std::filesystem::path claimDeliverable(std::string_view suffix) const { return claimDeliverables({suffix}).front(); }
 };
 
 namespace steps {

@@ -124,6 +124,22 @@ struct Prepared {
     SpriteRect trimRect;
 };
 
+// A frame as the sheet uses it: decoded as stored and scaled. A file that is
+// no picture at all gives nothing, with `failure` saying why; a damaged one
+// would leave a hole in the animation and throws.
+std::optional<RGBAImage> decodeFrame(const std::filesystem::path& url, double scale, std::string& failure) {
+    DecodeOptions decode;
+    decode.upright = false; // frames are used as stored
+    decode.readMetadata = false;
+    try {
+        return RGBAImage::make(loadImageFile(url, decode), scale);
+    } catch (const ImageReadError& e) {
+        if (e.standsAlone()) throw;
+        failure = e.what();
+        return std::nullopt;
+    }
+}
+
 // Copies the frame into the page and fills the ring of `extrude` pixels
 // around it with its repeated edge pixels. The frame's own rectangle holds
 // exactly its pixels.
@@ -139,6 +155,11 @@ void drawFrame(cv::Mat& page, const RGBAImage& pixels, int x, int y, int extrude
 
 } // namespace
 
+bool SpriteSheetCompiler::canDecodeFrame(const std::filesystem::path& frameURL) {
+    std::string failure;
+    return decodeFrame(frameURL, 1.0, failure).has_value();
+}
+
 SpriteSheetCompiler::Atlas SpriteSheetCompiler::compileAtlas(const std::vector<std::filesystem::path>& frameURLs,
                                                              const Options& options, bool allowMultiplePages) const {
     if (frameURLs.empty()) throw AtlasError::emptyFrameList();
@@ -146,22 +167,11 @@ SpriteSheetCompiler::Atlas SpriteSheetCompiler::compileAtlas(const std::vector<s
     Atlas atlas;
     std::vector<Prepared> prepared;
     std::vector<RGBAImage> pixels;
-    DecodeOptions decode;
-    decode.upright = false; // frames are used as stored
-    decode.readMetadata = false;
     std::vector<std::string> failures; // why each left-out frame was
     for (const auto& url : frameURLs) {
         std::string name = url.filename().string();
-        std::optional<RGBAImage> image;
         std::string failure = name + " is not an image";
-        try {
-            image = RGBAImage::make(loadImageFile(url, decode), options.scale);
-        } catch (const ImageReadError& e) {
-            // A damaged frame would leave a hole in the animation; a file
-            // that is no picture at all is only left out.
-            if (e.standsAlone()) throw;
-            failure = e.what();
-        }
+        std::optional<RGBAImage> image = decodeFrame(url, options.scale, failure);
         if (!image) {
             failures.push_back(std::move(failure));
             atlas.undecodableFrames.push_back(std::move(name));

@@ -147,6 +147,10 @@ public:
 
     Atlas compileAtlas(const std::vector<std::filesystem::path>& frameURLs, const Options& options,
                        bool allowMultiplePages) const;
+    // Whether compileAtlas can read the frame at full size (or leaves it
+    // out, as one of undecodableFrames). A damaged frame throws, as it
+    // fails compileAtlas too.
+    static bool canDecodeFrame(const std::filesystem::path& frameURL);
     // One page only; throws sheetTooLarge when the frames need more.
     AtlasResult compile(const std::vector<std::filesystem::path>& frameURLs, const Options& options) const;
 

@@ -278,6 +278,7 @@ std::vector<fs::path> HalvanePreset::process(const batch::BatchItem& item,
         core::createFolders(folder);
         const fs::path file =
             folder / outputFileName(OutputSet::print, item, pattern, context.itemIndex, context.totalItems);
+        context.claimant.claim({file});
         pipeline.write(stamped(current), file, 0.98, &properties);
         if (stripGPSMetadata) stripper.stripMetadata(file, file, image::EXIFStripper::StripOption::stripGPSOnly, 0.92);
         written.push_back(file);
@@ -290,6 +291,7 @@ std::vector<fs::path> HalvanePreset::process(const batch::BatchItem& item,
         core::createFolders(folder);
         const fs::path file =
             folder / outputFileName(OutputSet::web, item, pattern, context.itemIndex, context.totalItems);
+        context.claimant.claim({file});
         const image::Image web = stamped(cropped(current, webAspect));
         current = image::Image{}; // the full picture is no longer needed
         const auto bytes = encodeUnderSizeCap(web, properties, pipeline);

@@ -1,6 +1,7 @@
 #include "presets/OutputPlanner.h"
 
 #include <algorithm>
+#include <optional>
 #include <system_error>
 
 #include "batch/TokenRenamer.h"
@@ -62,6 +63,31 @@ fs::path OutputPlanner::standardized(const fs::path& path) {
     return (ec ? path : absolute).lexically_normal();
 }
 
+std::vector<std::string> OutputPlanner::itemNames(const std::vector<batch::SimulatedItemReport>& reports) {
+    // The folder that holds every item, however deep.
+    std::vector<fs::path> sources;
+    std::optional<fs::path> common;
+    for (const auto& report : reports) {
+        sources.push_back(standardized(report.sourceURL));
+        const fs::path folder = sources.back().parent_path();
+        if (!common) {
+            common = folder;
+            continue;
+        }
+        fs::path shared;
+        for (auto a = common->begin(), b = folder.begin(); a != common->end() && b != folder.end() && *a == *b;
+             ++a, ++b)
+            shared /= *a;
+        common = shared;
+    }
+    std::vector<std::string> names;
+    for (const auto& source : sources) {
+        const fs::path relative = source.lexically_relative(common.value_or(fs::path()));
+        names.push_back(relative.empty() ? source.filename().string() : relative.generic_string());
+    }
+    return names;
+}
+
 void OutputPlanner::flagConflicts(std::vector<batch::SimulatedItemReport>& reports, bool checkExisting) {
     // Every path with the reports that predict it, in item order (a report
     // once per name that gives the path).
@@ -70,6 +96,7 @@ void OutputPlanner::flagConflicts(std::vector<batch::SimulatedItemReport>& repor
         for (const auto& name : reports[r].projectedFileNames)
             writers[standardized(reports[r].projectedDirectory / name)].push_back(r);
 
+    const std::vector<std::string> names = itemNames(reports);
     for (std::size_t r = 0; r < reports.size(); ++r) {
         auto& report = reports[r];
         std::vector<std::string> found;
@@ -78,7 +105,7 @@ void OutputPlanner::flagConflicts(std::vector<batch::SimulatedItemReport>& repor
             const auto& listed = writers[path];
             const auto other = std::find_if(listed.begin(), listed.end(), [r](std::size_t p) { return p != r; });
             if (other != listed.end()) {
-                found.push_back(name + " is also written by " + reports[*other].sourceURL.filename().string() +
+                found.push_back(name + " is also written by " + names[*other] +
                                 "; add {index} or {name} to the pattern");
                 report.hasCollision = true;
             } else if (checkExisting) {

@@ -164,6 +164,7 @@ std::vector<std::filesystem::path> QuorvelPreset::process(const batch::BatchItem
     request.audiogramClip = audiogramClip;
     request.removeFillers = removeFillerWords;
     request.chapters = chapterSetting(chapterMode, chapterList);
+    request.claimant = context.claimant;
 
     // The callbacks forward unchanged; each holds its own copy of the
     // context's callable.

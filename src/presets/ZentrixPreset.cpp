@@ -21,6 +21,9 @@ ZentrixPreset::TextureError ZentrixPreset::TextureError::cannotOpenImage(const s
 ZentrixPreset::TextureError ZentrixPreset::TextureError::notSeamless(const std::string& text) {
     return TextureError(text);
 }
+ZentrixPreset::TextureError ZentrixPreset::TextureError::unreadableFrame(const std::filesystem::path& frame) {
+    return TextureError("Could not read the frame " + frame.filename().string() + "; the sheet was made without it");
+}
 
 ZentrixPreset::ZentrixPreset() = default;
 

@@ -51,6 +51,8 @@ public:
         // The same text followed by ": " and why ("not an image").
         static TextureError cannotOpenImage(const std::filesystem::path& file, const std::string& reason);
         static TextureError notSeamless(const std::string& text);
+        // "Could not read the frame <file name>; the sheet was made without it"
+        static TextureError unreadableFrame(const std::filesystem::path& frame);
     };
 
     // The numbered frames one file belongs to and the sheet's name.

@@ -167,8 +167,13 @@ ZentrixPreset::Outputs ZentrixPreset::compileSpriteSheets(const batch::BatchItem
     const fs::path& folder = context.configuration.outputDirectory;
     const FrameSequence sequence = frameSequence(item.sourceURL, supportedExtensions());
     const auto first = groupLeader(sequence.frames, supportedExtensions(), jobFiles(context));
-    if (!first || standardized(*first) != standardized(item.sourceURL))
+    if (!first || standardized(*first) != standardized(item.sourceURL)) {
+        // The sheet is made without a frame that can't be read; that
+        // frame's own item says so.
+        if (!image::SpriteSheetCompiler::canDecodeFrame(item.sourceURL))
+            throw TextureError::unreadableFrame(item.sourceURL);
         throw batch::BatchSkip(item.originalFileName + " is part of the " + sequence.name + " sprite sheet");
+    }
 
     progress(context, 0.4, fmt::format("Packing {} frames...", sequence.frames.size()));
     struct Pass {
@@ -186,6 +191,7 @@ ZentrixPreset::Outputs ZentrixPreset::compileSpriteSheets(const batch::BatchItem
         return static_cast<int>(std::clamp<std::int64_t>(value, 0, std::numeric_limits<int>::max()));
     };
     Outputs outputs;
+    std::vector<std::string> unreadable; // frames the full-size sheet left out
     const image::SpriteSheetCompiler compiler;
     for (const auto& [suffix, scale, fullSize] : passes) {
         image::SpriteSheetCompiler::Options options;
@@ -197,6 +203,12 @@ ZentrixPreset::Outputs ZentrixPreset::compileSpriteSheets(const batch::BatchItem
         options.allowRotation = spriteRotationAllowed();
         const auto atlas = compiler.compileAtlas(sequence.frames, options, true);
         const auto names = spriteFileNames(sequence.name, suffix, atlas.pages.size(), spriteFormat);
+        // The pass's sheets and data files, all claimed before any is
+        // written, so they always come from one item.
+        std::vector<fs::path> claimed;
+        for (const auto& name : names.images) claimed.push_back(folder / name);
+        for (const auto& name : names.data) claimed.push_back(folder / name);
+        context.claimant.claim(claimed);
 
         for (std::size_t j = 0; j < atlas.pages.size(); ++j) {
             const auto& page = atlas.pages[j];
@@ -227,11 +239,16 @@ ZentrixPreset::Outputs ZentrixPreset::compileSpriteSheets(const batch::BatchItem
             core::writeFileAtomically(outputs.back(), atlas.godotSpriteFrames(names.images, sequence.name, order, 12));
         }
         if (fullSize) {
+            unreadable = atlas.undecodableFrames;
             for (const auto& name : atlas.undecodableFrames)
                 log(context, sequence.name + ": could not read the frame " + name + ", left it out");
             log(context, sheetLogLine(sequence.name, atlas));
         }
     }
+    // The first frame itself left out: the sheet is written all the same,
+    // and the item fails like that of any other frame that can't be read.
+    if (std::find(unreadable.begin(), unreadable.end(), item.sourceURL.filename().string()) != unreadable.end())
+        throw TextureError::unreadableFrame(item.sourceURL);
     return outputs;
 }
 

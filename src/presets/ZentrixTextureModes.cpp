@@ -69,6 +69,7 @@ ZentrixPreset::Outputs ZentrixPreset::packChannels(const batch::BatchItem& item,
                                           {"profile", std::string(image::fileTag(engineProfile))}});
     Outputs outputs;
     outputs.push_back(folder / (base + ".png"));
+    context.claimant.claim({outputs.back()});
     packed.writePNG(outputs.back());
 
     if (generateMipmaps) {
@@ -78,6 +79,7 @@ ZentrixPreset::Outputs ZentrixPreset::packChannels(const batch::BatchItem& item,
             packed = packed.halved();
             ++level;
             outputs.push_back(folder / mipmapFileName(base, level, std::max(packed.width, packed.height)));
+            context.claimant.claim({outputs.back()});
             packed.writePNG(outputs.back());
         }
     }
@@ -91,6 +93,7 @@ ZentrixPreset::Outputs ZentrixPreset::packChannels(const batch::BatchItem& item,
                                                   asInt(std::max(target.width, target.height)), true);
         const std::string name = normalMapStem(stem) + ".png";
         outputs.push_back(folder / name);
+        context.claimant.claim({outputs.back()});
         normal.writePNG(outputs.back());
         log(context, stem + ": no normal map found, made " + name + " from the height map");
     }
@@ -108,6 +111,7 @@ ZentrixPreset::Outputs ZentrixPreset::writeNormalMap(const image::PackedTexture&
                                                 {"profile", tag},
                                                 {"pot", potToken(texture.width, texture.height)}});
     const fs::path url = context.configuration.outputDirectory / (name + ".png");
+    context.claimant.claim({url});
     texture.writePNG(url);
     return {url};
 }
@@ -155,12 +159,14 @@ ZentrixPreset::Outputs ZentrixPreset::enforcePowerOfTwo(const batch::BatchItem& 
                                          {{"pot", potToken(target.width, target.height)}, {"profile", "POT"}});
     Outputs outputs;
     outputs.push_back(folder / (base + ".png"));
+    context.claimant.claim({outputs.back()});
     writeTexturePNG(scaled, outputs.back());
 
     if (generateMipmaps) {
         for (const auto& level : image::PowerOfTwoScaler().generateMipmaps(scaled, 16)) {
             if (level.level < 1) continue;
             outputs.push_back(folder / mipmapFileName(base, level.level, level.dimension));
+            context.claimant.claim({outputs.back()});
             writeTexturePNG(level.image, outputs.back());
         }
     }
@@ -176,8 +182,9 @@ ZentrixPreset::Outputs ZentrixPreset::checkTiling(const batch::BatchItem& item,
         return {};
     }
     const std::string previewName = item.originalFileName + "_Tiled2x2.png";
-    const image::Image preview = image::TilingChecker::tiledPreview(item.sourceURL, 1024);
-    image::PackedTexture::writePNG(preview, context.configuration.outputDirectory / previewName);
+    const fs::path preview = context.configuration.outputDirectory / previewName;
+    context.claimant.claim({preview});
+    image::PackedTexture::writePNG(image::TilingChecker::tiledPreview(item.sourceURL, 1024), preview);
     throw TextureError::notSeamless(result.summary() + ". Preview: " + previewName);
 }
 

@@ -176,36 +176,69 @@ TEST(ZentrixSprites, WalkSequenceOnItsFirstFrameAndTheJpegApart) {
     files.push_back(dir / "walk_1.jpg");
     const JobRun run = runJob(sprites(), files, dir / "out");
 
-    EXPECT_EQ(run.outputNames("walk_01.png"), (std::vector<std::string>{"walk_Atlas.png", "walk_Atlas.json"}));
     for (int i = 2; i <= 12; ++i) {
         const std::string name = fmt::format("walk_{:02}.png", i);
         EXPECT_EQ(run.status.at(name), ProcessingStatus::skipped);
         EXPECT_EQ(run.message.at(name), fmt::format("walk_{:02} is part of the walk sprite sheet", i));
     }
     EXPECT_EQ(run.report.skippedCount, 11);
-    // The JPEG is a sheet of its own under the same name: one whole file wins.
-    EXPECT_EQ(run.status.at("walk_1.jpg"), ProcessingStatus::completed);
-    EXPECT_EQ(run.countLogsStartingWith("walk: 12 frames on "), 1);
-    EXPECT_EQ(run.countLogsStartingWith("walk: 1 frames on "), 1);
+    // The JPEG is a sheet of its own under the same name: the first of the
+    // two to claim it writes both files, the other fails.
+    const bool pngsWon = run.status.at("walk_01.png") == ProcessingStatus::completed;
+    const std::string winner = pngsWon ? "walk_01.png" : "walk_1.jpg";
+    const std::string loser = pngsWon ? "walk_1.jpg" : "walk_01.png";
+    EXPECT_EQ(run.outputNames(winner), (std::vector<std::string>{"walk_Atlas.png", "walk_Atlas.json"}));
+    EXPECT_EQ(run.status.at(loser), ProcessingStatus::failed);
+    EXPECT_EQ(run.message.at(loser), "walk_Atlas.png was already written by " + winner +
+                                         " in this batch; add {index} or {name} to the naming pattern");
     const auto json = nlohmann::json::parse(core::readFile(dir / "out" / "walk_Atlas.json"));
-    EXPECT_TRUE(json["frames"].size() == 12 || json["frames"].size() == 1);
+    EXPECT_EQ(json["frames"].size(), pngsWon ? 12u : 1u);
+    EXPECT_EQ(run.countLogsStartingWith("walk: 12 frames on "), pngsWon ? 1 : 0);
+    EXPECT_EQ(run.countLogsStartingWith("walk: 1 frames on "), pngsWon ? 0 : 1);
     EXPECT_FALSE(pixelsOf(dir / "out" / "walk_Atlas.png").empty());
 }
 
-TEST(ZentrixSprites, LoneFileAndUnreadableFrame) {
+// A frame that can't be read is left off the sheet, and its own item fails,
+// whether it leads the sequence or not.
+class ZentrixUnreadableFrame : public ::testing::TestWithParam<int> {};
+
+TEST_P(ZentrixUnreadableFrame, FailsItsItemAndTheSheetIsMadeWithoutIt) {
+    const int broken = GetParam();
     testsupport::TempDir dir;
     writeFrame(dir / "hero.png", 20, 30, 100);
-    writeFrame(dir / "bat_1.png", 12, 12, 50);
-    core::writeFileAtomically(dir / "bat_2.png", "broken");
-    writeFrame(dir / "bat_3.png", 12, 12, 60);
-    const JobRun run = runJob(sprites(), {dir / "hero.png", dir / "bat_1.png", dir / "bat_2.png", dir / "bat_3.png"},
-                           dir / "out");
+    std::vector<fs::path> files{dir / "hero.png"};
+    for (int i = 1; i <= 3; ++i) {
+        files.push_back(dir / fmt::format("bat_{}.png", i));
+        if (i == broken)
+            core::writeFileAtomically(files.back(), "broken");
+        else
+            writeFrame(files.back(), 12, 12, static_cast<std::uint8_t>(40 + 10 * i));
+    }
+    const JobRun run = runJob(sprites(), files, dir / "out");
     EXPECT_EQ(run.outputNames("hero.png"), (std::vector<std::string>{"hero_Atlas.png", "hero_Atlas.json"}));
-    EXPECT_TRUE(run.logged("bat: could not read the frame bat_2.png, left it out"));
+    const auto hero = nlohmann::json::parse(core::readFile(dir / "out" / "hero_Atlas.json"));
+    EXPECT_TRUE(hero["frames"].contains("hero.png"));
+
+    const std::string brokenName = fmt::format("bat_{}.png", broken);
+    EXPECT_TRUE(run.logged("bat: could not read the frame " + brokenName + ", left it out"));
     EXPECT_EQ(run.countLogsStartingWith("bat: 2 frames on "), 1);
-    const auto json = nlohmann::json::parse(core::readFile(dir / "out" / "hero_Atlas.json"));
-    EXPECT_TRUE(json["frames"].contains("hero.png"));
+    EXPECT_EQ(run.status.at(brokenName), ProcessingStatus::failed);
+    EXPECT_EQ(run.message.at(brokenName), "Could not read the frame " + brokenName + "; the sheet was made without it");
+    EXPECT_EQ(run.report.failureCount, 1);
+    for (int i = 1; i <= 3; ++i) {
+        if (i == broken) continue;
+        EXPECT_EQ(run.status.at(fmt::format("bat_{}.png", i)),
+                  i == 1 ? ProcessingStatus::completed : ProcessingStatus::skipped)
+            << i;
+    }
+    const auto bat = nlohmann::json::parse(core::readFile(dir / "out" / "bat_Atlas.json"));
+    EXPECT_EQ(bat["frames"].size(), 2u);
+    EXPECT_FALSE(bat["frames"].contains(brokenName));
+    EXPECT_FALSE(pixelsOf(dir / "out" / "bat_Atlas.png").empty());
 }
+
+INSTANTIATE_TEST_SUITE_P(Frames, ZentrixUnreadableFrame, ::testing::Values(1, 2),
+                         [](const auto& info) { return info.param == 1 ? "first" : "later"; });
 
 TEST(ZentrixSprites, GodotPagesThenOneResource) {
     testsupport::TempDir dir;
