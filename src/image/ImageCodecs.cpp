@@ -11,6 +11,7 @@
 #include "core/Files.h"
 #include "image/CodecSupport.h"
 #include "image/ImageDecoders.h"
+#include "image/PSDDecoder.h"
 
 namespace image {
 
@@ -117,6 +118,8 @@ std::optional<Image> decode(Bytes bytes, const DecodeOptions& options) {
         plain(decodeOpenCV(bytes));
         break;
     case FileKind::psd:
+        plain(detail::decodePsd(bytes));
+        break;
     case FileKind::gif:
         plain(decodeStb(bytes));
         break;
