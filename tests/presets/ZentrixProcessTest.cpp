@@ -6,6 +6,7 @@
 
 #include "ZentrixFixtures.h"
 #include "batch/BatchSkip.h"
+#include "support/SmallDisk.h"
 #include "support/TestSupport.h"
 
 namespace {
@@ -323,6 +324,50 @@ TEST(ZentrixPowerOfTwo, SameNameFromFourWorkersEndsAsOneWholeFile) {
     EXPECT_EQ(contents.begin()->first, "POT.png");
     EXPECT_EQ(pixelsOf(dir / "out" / "POT.png").size(), cv::Size(256, 256));
 }
+
+// ---- Write errors ----
+
+struct WriteErrorCase {
+    const char* name;
+    OperationalMode mode;
+    const char* source;
+    const char* written; // the file the error names
+};
+
+void PrintTo(const WriteErrorCase& c, std::ostream* os) { *os << c.name; }
+
+class ZentrixWriteErrors : public ::testing::TestWithParam<WriteErrorCase> {};
+
+// Every mode's PNG that doesn't fit on the disk fails with the file's name and
+// the system's reason.
+TEST_P(ZentrixWriteErrors, SayWhichFileAndWhy) {
+    const auto& c = GetParam();
+    testsupport::TempDir dir;
+    // A left-to-right ramp under noise: no seam-free tile, and no small PNG.
+    std::uint32_t seed = 12345;
+    writePng(dir / c.source, 256, 256, [&seed](int x, int) {
+        seed = seed * 1664525u + 1013904223u;
+        const auto v = static_cast<std::uint8_t>(x * 15 / 16 + static_cast<int>(seed >> 28));
+        return std::array<std::uint8_t, 4>{v, static_cast<std::uint8_t>(255 - v), v, 255};
+    });
+    testsupport::SmallDisk disk(16 * 1024);
+    ZentrixPreset preset = packing();
+    preset.operationalMode = c.mode;
+    const JobRun run = runJob(preset, {dir / c.source}, disk.path(), "{name}");
+    EXPECT_EQ(run.status.at(c.source), ProcessingStatus::failed);
+    EXPECT_EQ(run.message.at(c.source), fmt::format("Could not write {}: {}", c.written, disk.fullText()));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Modes, ZentrixWriteErrors,
+    ::testing::Values(
+        WriteErrorCase{"Packing", OperationalMode::channelPackingORM, "Rock_AO.png", "Rock.png"},
+        WriteErrorCase{"NormalConvert", OperationalMode::normalMapConvert, "Brick_NormalDX.png", "Brick_NormalGL.png"},
+        WriteErrorCase{"NormalFromHeight", OperationalMode::normalFromHeight, "Brick_Height.png", "Brick_NormalGL.png"},
+        WriteErrorCase{"PowerOfTwo", OperationalMode::powerOfTwoEnforce, "Stone.png", "Stone.png"},
+        WriteErrorCase{"TilingPreview", OperationalMode::tilingCheck, "Tile.png", "Tile_Tiled2x2.png"},
+        WriteErrorCase{"SpriteSheet", OperationalMode::spriteSheetAtlas, "hero.png", "hero_Atlas.png"}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 // ---- Tiling ----
 
