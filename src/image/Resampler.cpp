@@ -157,24 +157,36 @@ constexpr int kWindow = 2 * kLobes;
 // Edge pixels repeated around the picture, so every window lies inside it.
 constexpr int kMargin = kLobes + 1;
 
-double lanczos3(double x) {
-    x = std::fabs(x);
-    if (x >= kLobes) return 0.0;
-    if (x < 1e-9) return 1.0;
-    const double px = std::numbers::pi * x;
-    return kLobes * std::sin(px) * std::sin(px / kLobes) / (px * px);
-}
-
 // The six weights for a sample `t` (0 <= t < 1) past the third pixel of the
 // window, normalised to sum 1; a whole-pixel position takes that pixel alone.
+// Pixel k sits at x = t + 2 - k, and L(x) = 3 sin(pi x) sin(pi x / 3) /
+// (pi x)^2; both sines follow from those of t by angle addition, so a
+// window costs three sines, not twelve.
 std::array<double, kWindow> lanczosWeights(double t) {
     std::array<double, kWindow> w{};
     if (t == 0.0) {
         w[kLobes - 1] = 1.0;
         return w;
     }
+    constexpr double pi = std::numbers::pi;
+    // cos and sin of pi (2 - k) / 3, k = 0 to 5.
+    static const auto shifts = [] {
+        std::array<std::array<double, 2>, kWindow> table{};
+        for (int k = 0; k < kWindow; ++k) {
+            const double shift = pi * ((kLobes - 1) - k) / kLobes;
+            table[static_cast<std::size_t>(k)] = {std::cos(shift), std::sin(shift)};
+        }
+        return table;
+    }();
+    const double s = std::sin(pi * t), s3 = std::sin(pi * t / kLobes), c3 = std::cos(pi * t / kLobes);
     double sum = 0.0;
-    for (int k = 0; k < kWindow; ++k) sum += w[static_cast<std::size_t>(k)] = lanczos3(t + (kLobes - 1) - k);
+    for (int k = 0; k < kWindow; ++k) {
+        const auto [cosShift, sinShift] = shifts[static_cast<std::size_t>(k)];
+        const double x = t + (kLobes - 1) - k;
+        const double sinX = (k % 2 == 0) ? s : -s;            // sin(pi x)
+        const double sinX3 = s3 * cosShift + c3 * sinShift; // sin(pi x / 3)
+        sum += w[static_cast<std::size_t>(k)] = kLobes * sinX * sinX3 / (pi * pi * x * x);
+    }
     for (auto& v : w) v /= sum;
     return w;
 }
