@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
-#include <cstdlib>
 #include <fstream>
 #include <functional>
 #include <memory>
@@ -49,22 +48,6 @@ std::vector<std::string> names(const fs::path& folder) {
     return out;
 }
 
-// TMPDIR pointed at a folder of the test's own for as long as it lives.
-class OwnTemporaryDirectory {
-public:
-    explicit OwnTemporaryDirectory(const fs::path& folder) {
-        if (const char* v = std::getenv("TMPDIR")) previous_ = v;
-        ::setenv("TMPDIR", folder.c_str(), 1);
-    }
-    ~OwnTemporaryDirectory() {
-        if (previous_) ::setenv("TMPDIR", previous_->c_str(), 1);
-        else ::unsetenv("TMPDIR");
-    }
-
-private:
-    std::optional<std::string> previous_;
-};
-
 class ImageEditionSweep : public ::testing::TestWithParam<EditionCase> {};
 
 TEST_P(ImageEditionSweep, RemovesAKilledItemsLeftoversAndKeepsALiveRunsFiles) {
@@ -75,7 +58,7 @@ TEST_P(ImageEditionSweep, RemovesAKilledItemsLeftoversAndKeepsALiveRunsFiles) {
     const fs::path out = dir / "out";
     const auto preset = c.preset();
     const fs::path setFolder = c.setFolder(out);
-    const OwnTemporaryDirectory own(tmp.path());
+    const testsupport::ScopedTmpDir own(tmp.path());
 
     // The item is killed while it writes into its output folder.
     int ready[2];
