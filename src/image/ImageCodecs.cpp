@@ -16,6 +16,7 @@
 #include "core/Files.h"
 #include "image/CodecSupport.h"
 #include "image/ImageDecoders.h"
+#include "image/PSDDecoder.h"
 
 namespace image {
 
@@ -164,6 +165,8 @@ std::optional<Image> decodeKind(Bytes bytes, FileKind kind, const DecodeOptions&
         plain(decodeOpenCV(bytes));
         break;
     case FileKind::psd:
+        plain(detail::decodePsd(bytes));
+        break;
     case FileKind::gif:
         plain(decodeStb(bytes));
         break;

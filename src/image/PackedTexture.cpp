@@ -56,11 +56,9 @@ void PackedTexture::writePNG(const Image& picture, const std::filesystem::path& 
     cv::Mat pixels = picture.pixels.isContinuous() ? picture.pixels : picture.pixels.clone();
     auto bytes = textures::encodePNG(pixels);
     if (!bytes) throw PackingError::compositionFailed();
-    try {
-        core::writeFileAtomically(url, *bytes);
-    } catch (const core::Error&) {
-        throw PackingError::compositionFailed();
-    }
+    // A refused write says which file and why ("Could not write
+    // Rock_ORM.png: No space left on device").
+    core::writeFileAtomically(url, *bytes);
 }
 
 PackedTexture PackedTexture::halved() const {

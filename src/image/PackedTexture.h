@@ -53,8 +53,9 @@ struct PackedTexture {
     // Writes the texture as a PNG (straight alpha, no colour conversion),
     // creating the folder first, through a temporary name renamed into
     // place. Throws PackingError::compositionFailed when the bytes don't make
-    // an image or can't be encoded; a folder that can't be made throws the
-    // file system's own error.
+    // an image or can't be encoded; a folder that can't be made or a file
+    // that can't be written throws the file system's own error (core::
+    // FileError, naming the file and the system's reason).
     void writePNG(const std::filesystem::path& url) const;
     // The same for any engine image (8- or 16-bit, 1 to 4 channels, RGBA
     // order, straight alpha). Always PNG, whatever the file's extension.

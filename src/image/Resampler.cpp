@@ -1,6 +1,9 @@
 #include "image/Resampler.h"
 
 #include <algorithm>
+#include <array>
+#include <cmath>
+#include <numbers>
 #include <cstring>
 #include <mutex>
 #include <stdexcept>
@@ -142,13 +145,163 @@ VipsRef roundedTo(VipsRef image, VipsBandFormat format) {
     return cast;
 }
 
-VipsRef lanczos(const VipsRef& image, double hscale, double vscale, int width, int height) {
+// ---- Enlarging ----
+//
+// vips_resize enlarges with a corner-aligned cubic, which moves the picture
+// half an output pixel right and down. Enlargement here is Lanczos-3 with
+// pixel centres aligned (output centre x + 0.5 sits on input (x + 0.5) / s),
+// done by vips_affine with an interpolator of our own, one axis at a time.
+
+constexpr int kLobes = 3;
+constexpr int kWindow = 2 * kLobes;
+// Edge pixels repeated around the picture, so every window lies inside it.
+constexpr int kMargin = kLobes + 1;
+
+// The six weights for a sample `t` (0 <= t < 1) past the third pixel of the
+// window, normalised to sum 1; a whole-pixel position takes that pixel alone.
+// Pixel k sits at x = t + 2 - k, and L(x) = 3 sin(pi x) sin(pi x / 3) /
+// (pi x)^2; both sines follow from those of t by angle addition, so a
+// window costs three sines, not twelve.
+std::array<double, kWindow> lanczosWeights(double t) {
+    std::array<double, kWindow> w{};
+    if (t == 0.0) {
+        w[kLobes - 1] = 1.0;
+        return w;
+    }
+    constexpr double pi = std::numbers::pi;
+    // cos and sin of pi (2 - k) / 3, k = 0 to 5.
+    static const auto shifts = [] {
+        std::array<std::array<double, 2>, kWindow> table{};
+        for (int k = 0; k < kWindow; ++k) {
+            const double shift = pi * ((kLobes - 1) - k) / kLobes;
+            table[static_cast<std::size_t>(k)] = {std::cos(shift), std::sin(shift)};
+        }
+        return table;
+    }();
+    const double s = std::sin(pi * t), s3 = std::sin(pi * t / kLobes), c3 = std::cos(pi * t / kLobes);
+    double sum = 0.0;
+    for (int k = 0; k < kWindow; ++k) {
+        const auto [cosShift, sinShift] = shifts[static_cast<std::size_t>(k)];
+        const double x = t + (kLobes - 1) - k;
+        const double sinX = (k % 2 == 0) ? s : -s;            // sin(pi x)
+        const double sinX3 = s3 * cosShift + c3 * sinShift; // sin(pi x / 3)
+        sum += w[static_cast<std::size_t>(k)] = kLobes * sinX * sinX3 / (pi * pi * x * x);
+    }
+    for (auto& v : w) v /= sum;
+    return w;
+}
+
+struct LanczosInterpolate {
+    VipsInterpolate parent;
+};
+struct LanczosInterpolateClass {
+    VipsInterpolateClass parent;
+};
+
+// Called by vips_affine for every output pixel with the input position
+// (pixel centres on whole numbers). Float samples only.
+void interpolateLanczos(VipsInterpolate*, void* out, VipsRegion* in, double x, double y) {
+    const double fx = std::floor(x), fy = std::floor(y);
+    const int ix = static_cast<int>(fx), iy = static_cast<int>(fy);
+    const auto wx = lanczosWeights(x - fx);
+    const auto wy = lanczosWeights(y - fy);
+    const int bands = in->im->Bands;
+    const auto rowStep = static_cast<std::ptrdiff_t>(VIPS_REGION_LSKIP(in) / sizeof(float));
+    const auto* window = reinterpret_cast<const float*>(VIPS_REGION_ADDR(in, ix - (kLobes - 1), iy - (kLobes - 1)));
+    auto* q = static_cast<float*>(out);
+    for (int b = 0; b < bands; ++b) {
+        double sum = 0.0;
+        for (int j = 0; j < kWindow; ++j) {
+            const double wj = wy[static_cast<std::size_t>(j)];
+            if (wj == 0.0) continue;
+            const float* row = window + j * rowStep + b;
+            double across = 0.0;
+            for (int k = 0; k < kWindow; ++k) across += wx[static_cast<std::size_t>(k)] * row[k * bands];
+            sum += wj * across;
+        }
+        q[b] = static_cast<float>(sum);
+    }
+}
+
+void initLanczosClass(gpointer klass, gpointer) {
+    auto* object = VIPS_OBJECT_CLASS(klass);
+    object->nickname = "qv_lanczos3";
+    object->description = "Lanczos-3, pixel centres aligned";
+    auto* interpolate = VIPS_INTERPOLATE_CLASS(klass);
+    interpolate->interpolate = interpolateLanczos;
+    interpolate->window_size = kWindow;
+    interpolate->window_offset = kLobes - 1;
+}
+
+GType lanczosInterpolateType() {
+    static const GType type =
+        g_type_register_static_simple(VIPS_TYPE_INTERPOLATE, "QvLanczos3Interpolate", sizeof(LanczosInterpolateClass),
+                                      initLanczosClass, sizeof(LanczosInterpolate), nullptr, GTypeFlags(0));
+    return type;
+}
+
+// Enlarges float samples along one axis to `size` (the other keeps its
+// size).
+VipsRef enlargeAxis(const VipsRef& image, bool horizontal, int size) {
+    VipsImage* in = image.get();
+    const int from = horizontal ? in->Xsize : in->Ysize;
+    const double scale = static_cast<double>(size) / from;
+    VipsRef padded;
+    if (vips_embed(in, padded.out(), kMargin, kMargin, in->Xsize + 2 * kMargin, in->Ysize + 2 * kMargin, "extend",
+                   VIPS_EXTEND_COPY, nullptr) != 0)
+        fail("embed");
+    GObject* interpolator = static_cast<GObject*>(g_object_new(lanczosInterpolateType(), nullptr));
+    VipsArrayInt* area = vips_array_int_newv(4, 0, 0, horizontal ? size : in->Xsize, horizontal ? in->Ysize : size);
+    // Output X = s * (x + idx) + odx for input x of the padded picture:
+    // centres align with idx = 0.5 - margin, odx = -0.5; the other axis maps
+    // pixel to pixel.
+    const double a = horizontal ? scale : 1.0, d = horizontal ? 1.0 : scale;
+    const double idx = (horizontal ? 0.5 : 0.0) - kMargin, idy = (horizontal ? 0.0 : 0.5) - kMargin;
+    const double odx = horizontal ? -0.5 : 0.0, ody = horizontal ? 0.0 : -0.5;
+    VipsRef enlarged;
+    const int status = vips_affine(padded.get(), enlarged.out(), a, 0.0, 0.0, d, "interpolate", interpolator, "oarea",
+                                   area, "idx", idx, "idy", idy, "odx", odx, "ody", ody, nullptr);
+    vips_area_unref(VIPS_AREA(area));
+    g_object_unref(interpolator);
+    if (status != 0) fail("affine");
+    return enlarged;
+}
+
+VipsRef toFloat(VipsRef image) {
+    if (image.get()->BandFmt == VIPS_FORMAT_FLOAT) return image;
+    VipsRef wide;
+    if (vips_cast(image.get(), wide.out(), VIPS_FORMAT_FLOAT, nullptr) != 0) fail("cast");
+    return wide;
+}
+
+// Shrinking: one Lanczos pass over the full picture (vips_resize, gap 0:
+// no box pre-shrink).
+VipsRef shrink(const VipsRef& image, double hscale, double vscale) {
     VipsRef resized;
-    // gap 0: one Lanczos pass over the full picture, no box pre-shrink.
     if (vips_resize(image.get(), resized.out(), hscale, "vscale", vscale, "kernel", VIPS_KERNEL_LANCZOS3, "gap", 0.0,
                     nullptr) != 0)
         fail("resize");
-    return exactSize(std::move(resized), width, height);
+    return resized;
+}
+
+bool enlarges(double hscale, double vscale) { return hscale > 1.0 || vscale > 1.0; }
+
+// Lanczos-3 to exactly width x height. An axis that grows is enlarged in
+// float after the other axis, if it shrinks, is shrunk.
+VipsRef lanczos(const VipsRef& image, double hscale, double vscale, int width, int height) {
+    if (!enlarges(hscale, vscale)) return exactSize(shrink(image, hscale, vscale), width, height);
+    VipsRef current;
+    if (hscale < 1.0 || vscale < 1.0) {
+        current = exactSize(shrink(image, std::min(hscale, 1.0), std::min(vscale, 1.0)),
+                            hscale < 1.0 ? width : image.get()->Xsize, vscale < 1.0 ? height : image.get()->Ysize);
+    } else {
+        g_object_ref(image.get());
+        current = VipsRef(image.get());
+    }
+    current = toFloat(std::move(current));
+    if (hscale > 1.0) current = enlargeAxis(current, true, width);
+    if (vscale > 1.0) current = enlargeAxis(current, false, height);
+    return exactSize(std::move(current), width, height);
 }
 
 // Every band on its own, at the samples' own type.

@@ -13,10 +13,10 @@ enum class AlphaHandling {
     independent,
 };
 
-// The one resampler of the program: Lanczos-3 (antialiased when shrinking),
-// exact output size, edges clamped. Works on 1 to 4 bands of 8-bit,
-// 16-bit or float samples and returns the same type. Thread-safe. A 0-sized
-// target or source gives an empty matrix.
+// The one resampler of the program: Lanczos-3 with pixel centres aligned
+// (antialiased when shrinking), exact output size, edges clamped. Works on 1
+// to 4 bands of 8-bit, 16-bit or float samples and returns the same type.
+// Thread-safe. A 0-sized target or source gives an empty matrix.
 cv::Mat resample(const cv::Mat& source, int width, int height,
                  AlphaHandling alpha = AlphaHandling::premultiplied);
 

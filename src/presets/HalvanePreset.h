@@ -11,6 +11,7 @@
 #include "batch/BatchPreset.h"
 #include "core/EnumTable.h"
 #include "core/Error.h"
+#include "core/WorkArea.h"
 #include "image/ArchitecturalStraightener.h"
 #include "image/CoreImagePipeline.h"
 #include "image/Image.h"
@@ -129,6 +130,13 @@ public:
     std::string systemIconName() const override;
     std::set<std::string> supportedExtensions() const override;
     std::string defaultNamingPattern() const override;
+
+    // Work folders are "Halvane-<UUID>" under the temporary directory; every
+    // item holds one while it runs, noting the folders it writes into.
+    static constexpr std::string_view kWorkFolderPrefix = "Halvane";
+    // Removes what crashed or killed runs left: their work folders and the
+    // temporary files in their output folders. Called once at start-up.
+    static core::SweepResult sweepLeftovers();
 
     // One photo (or the bracket it leads) into its print and web files,
     // print first. Throws batch::BatchSkip for a bracket member another item

@@ -218,8 +218,15 @@ std::vector<std::uint8_t> HalvanePreset::encodeUnderSizeCap(const image::Image& 
     throw PresetError::cannotMeetSizeLimit(maxWebFileSizeKB);
 }
 
+core::SweepResult HalvanePreset::sweepLeftovers() { return core::sweepLeftovers(kWorkFolderPrefix); }
+
 std::vector<fs::path> HalvanePreset::process(const batch::BatchItem& item,
                                              const batch::ProcessingContext& context) const try {
+    // The set folders this photo is written into; a run killed mid-write
+    // leaves its temporary file there for the next start to sweep.
+    core::LockedWorkFolder work(kWorkFolderPrefix);
+    if (exportPrintPackage) work.noteOutputFolder(context.configuration.outputDirectory / folderName(OutputSet::print));
+    if (exportWebPackage) work.noteOutputFolder(context.configuration.outputDirectory / folderName(OutputSet::web));
     const auto& pipeline = image::CoreImagePipeline::shared();
     const std::string& name = item.originalFileName;
 

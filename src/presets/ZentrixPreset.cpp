@@ -64,8 +64,14 @@ ZentrixPreset::Size ZentrixPreset::targetSize(std::int64_t width, std::int64_t h
     return out;
 }
 
+core::SweepResult ZentrixPreset::sweepLeftovers() { return core::sweepLeftovers(kWorkFolderPrefix); }
+
 std::vector<std::filesystem::path> ZentrixPreset::process(const batch::BatchItem& item,
                                                           const batch::ProcessingContext& context) const try {
+    // Every mode writes straight into the output folder; a run killed
+    // mid-write leaves its temporary file there for the next start to sweep.
+    core::LockedWorkFolder work(kWorkFolderPrefix);
+    work.noteOutputFolder(context.configuration.outputDirectory);
     Outputs outputs;
     switch (operationalMode) {
     case OperationalMode::channelPackingORM: outputs = packChannels(item, context); break;

@@ -14,6 +14,7 @@
 #include "batch/TokenRenamer.h"
 #include "core/EnumTable.h"
 #include "core/Error.h"
+#include "core/WorkArea.h"
 #include "image/PackedTexture.h"
 #include "image/PowerOfTwoScaler.h"
 #include "image/SpriteSheetCompiler.h"
@@ -82,6 +83,13 @@ public:
     std::string systemIconName() const override;
     std::set<std::string> supportedExtensions() const override;
     std::string defaultNamingPattern() const override;
+
+    // Work folders are "Zentrix-<UUID>" under the temporary directory; every
+    // item holds one while it runs, noting the folders it writes into.
+    static constexpr std::string_view kWorkFolderPrefix = "Zentrix";
+    // Removes what crashed or killed runs left: their work folders and the
+    // temporary files in their output folders. Called once at start-up.
+    static core::SweepResult sweepLeftovers();
 
     // Runs the job of operationalMode on one file and returns the files
     // written, in the order written. Files of a group whose work runs on

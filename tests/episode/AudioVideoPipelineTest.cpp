@@ -31,21 +31,7 @@ Result sampleResult(double limiter) {
     return r;
 }
 
-// TMPDIR pointed at a test folder for one test, so leftovers can be seen.
-class ScopedTmpDir {
-public:
-    explicit ScopedTmpDir(const fs::path& dir) {
-        if (const char* old = std::getenv("TMPDIR")) previous_ = old;
-        ::setenv("TMPDIR", dir.c_str(), 1);
-    }
-    ~ScopedTmpDir() {
-        if (previous_) ::setenv("TMPDIR", previous_->c_str(), 1);
-        else ::unsetenv("TMPDIR");
-    }
-
-private:
-    std::optional<std::string> previous_;
-};
+using testsupport::ScopedTmpDir;
 
 std::size_t entries(const fs::path& dir) {
     std::size_t n = 0;

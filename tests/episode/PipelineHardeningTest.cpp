@@ -36,20 +36,7 @@ fs::path picture(const fs::path& file, int width, int height, const std::string&
     return file;
 }
 
-class ScopedTmpDir {
-public:
-    explicit ScopedTmpDir(const fs::path& dir) {
-        if (const char* old = std::getenv("TMPDIR")) previous_ = old;
-        ::setenv("TMPDIR", dir.c_str(), 1);
-    }
-    ~ScopedTmpDir() {
-        if (previous_) ::setenv("TMPDIR", previous_->c_str(), 1);
-        else ::unsetenv("TMPDIR");
-    }
-
-private:
-    std::optional<std::string> previous_;
-};
+using testsupport::ScopedTmpDir;
 
 // The common podcast cover sizes, none a multiple of 16 wide: libswscale
 // used to write past the end of the picture's buffer.

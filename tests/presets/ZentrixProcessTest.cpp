@@ -8,6 +8,7 @@
 #include "batch/BatchSkip.h"
 #include "presets/OutputPlanner.h"
 #include "support/BrokenFiles.h"
+#include "support/SmallDisk.h"
 #include "support/TestSupport.h"
 
 namespace {
@@ -84,6 +85,72 @@ TEST_F(ZentrixPacking, UnqueuedPsdMapLeavesTheWorkToTheFirstQueuedMap) {
         EXPECT_EQ(skip.reason, "Rock_Roughness is packed together with Rock_AO.psd");
     }
 }
+
+// Photoshop documents as ImageMagick writes them: Grayscale at 8 and 16 bits
+// (RLE and raw) packed as a material's AO, an RGB one scaled to a power of
+// two; every pixel as in the picture they were made from.
+struct PsdCase {
+    const char* name;
+    std::vector<std::string> options; // ImageMagick's, between source and document
+    OperationalMode mode;
+    bool grayPicture = true;
+};
+
+void PrintTo(const PsdCase& c, std::ostream* os) { *os << c.name; }
+
+class ZentrixPhotoshop : public ::testing::TestWithParam<PsdCase> {};
+
+TEST_P(ZentrixPhotoshop, ReadsTheMergedComposite) {
+    testsupport::TempDir dir;
+    const PsdCase& c = GetParam();
+    const bool packed = c.mode == OperationalMode::channelPackingORM;
+    const auto pattern = [gray = c.grayPicture](int x, int y) {
+        const auto v = static_cast<std::uint8_t>((x * 7 + y * 3) % 256);
+        return gray ? std::array<std::uint8_t, 4>{v, v, v, 255}
+                    : std::array<std::uint8_t, 4>{v, static_cast<std::uint8_t>(255 - v),
+                                                  static_cast<std::uint8_t>(x * 8), 255};
+    };
+    const auto source = dir / "source.png";
+    writePng(source, 32, 32, pattern);
+    const auto document = dir / "Rock_AO.psd";
+    std::vector<std::string> argv{"convert", source.string()};
+    argv.insert(argv.end(), c.options.begin(), c.options.end());
+    argv.push_back(document.string());
+    testsupport::runTool(argv);
+
+    ZentrixPreset preset = packing();
+    preset.operationalMode = c.mode;
+    const JobRun run = runJob(preset, {document}, dir / "out", "{name}_{profile}");
+    ASSERT_EQ(run.status.at("Rock_AO.psd"), ProcessingStatus::completed) << (run.message.count("Rock_AO.psd") ? run.message.at("Rock_AO.psd") : "");
+    const cv::Mat written = pixelsOf(dir / "out" / (packed ? "Rock_ORM.png" : "Rock_AO_POT.png"));
+    ASSERT_EQ(written.size(), cv::Size(32, 32));
+    int wrong = 0;
+    for (int y = 0; y < 32; ++y)
+        for (int x = 0; x < 32; ++x) {
+            const auto want = pattern(x, y);
+            const auto got = written.at<cv::Vec4b>(y, x);
+            // Packed: AO in red, no roughness (255) or metallic (0) map.
+            const cv::Vec4b expected = packed ? cv::Vec4b(want[0], 255, 0, 255)
+                                            : cv::Vec4b(want[0], want[1], want[2], want[3]);
+            if (got != expected) ++wrong;
+        }
+    EXPECT_EQ(wrong, 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Documents, ZentrixPhotoshop,
+    ::testing::Values(PsdCase{"Gray8", {"-colorspace", "Gray", "-depth", "8"}, OperationalMode::channelPackingORM},
+                      PsdCase{"Gray16", {"-colorspace", "Gray", "-depth", "16"}, OperationalMode::channelPackingORM},
+                      PsdCase{"Gray8Raw", {"-colorspace", "Gray", "-depth", "8", "-compress", "None"},
+                              OperationalMode::channelPackingORM},
+                      PsdCase{"GrayWithAlpha", {"-colorspace", "Gray", "-alpha", "set", "-depth", "8"},
+                              OperationalMode::channelPackingORM},
+                      // ImageMagick keeps a gray picture a Grayscale document even so.
+                      PsdCase{"TrueColorOfGray", {"-type", "TrueColor"}, OperationalMode::powerOfTwoEnforce},
+                      PsdCase{"RGB", {"-type", "TrueColor"}, OperationalMode::powerOfTwoEnforce, false},
+                      PsdCase{"RGB16Raw", {"-type", "TrueColor", "-depth", "16", "-compress", "None"},
+                              OperationalMode::powerOfTwoEnforce, false}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(ZentrixPacking, NonMapIsSkipped) {
     writeGray(dir / "Pebble.png", 8, 8, 1);
@@ -265,6 +332,50 @@ TEST(ZentrixPowerOfTwo, SameNameFromFourWorkersIsWrittenOnce) {
     EXPECT_EQ(contents.begin()->first, "POT.png");
     EXPECT_EQ(pixelsOf(dir / "out" / "POT.png").size(), cv::Size(256, 256));
 }
+
+// ---- Write errors ----
+
+struct WriteErrorCase {
+    const char* name;
+    OperationalMode mode;
+    const char* source;
+    const char* written; // the file the error names
+};
+
+void PrintTo(const WriteErrorCase& c, std::ostream* os) { *os << c.name; }
+
+class ZentrixWriteErrors : public ::testing::TestWithParam<WriteErrorCase> {};
+
+// Every mode's PNG that doesn't fit on the disk fails with the file's name and
+// the system's reason.
+TEST_P(ZentrixWriteErrors, SayWhichFileAndWhy) {
+    const auto& c = GetParam();
+    testsupport::TempDir dir;
+    // A left-to-right ramp under noise: no seam-free tile, and no small PNG.
+    std::uint32_t seed = 12345;
+    writePng(dir / c.source, 256, 256, [&seed](int x, int) {
+        seed = seed * 1664525u + 1013904223u;
+        const auto v = static_cast<std::uint8_t>(x * 15 / 16 + static_cast<int>(seed >> 28));
+        return std::array<std::uint8_t, 4>{v, static_cast<std::uint8_t>(255 - v), v, 255};
+    });
+    testsupport::SmallDisk disk(16 * 1024);
+    ZentrixPreset preset = packing();
+    preset.operationalMode = c.mode;
+    const JobRun run = runJob(preset, {dir / c.source}, disk.path(), "{name}");
+    EXPECT_EQ(run.status.at(c.source), ProcessingStatus::failed);
+    EXPECT_EQ(run.message.at(c.source), fmt::format("Could not write {}: {}", c.written, disk.fullText()));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Modes, ZentrixWriteErrors,
+    ::testing::Values(
+        WriteErrorCase{"Packing", OperationalMode::channelPackingORM, "Rock_AO.png", "Rock.png"},
+        WriteErrorCase{"NormalConvert", OperationalMode::normalMapConvert, "Brick_NormalDX.png", "Brick_NormalGL.png"},
+        WriteErrorCase{"NormalFromHeight", OperationalMode::normalFromHeight, "Brick_Height.png", "Brick_NormalGL.png"},
+        WriteErrorCase{"PowerOfTwo", OperationalMode::powerOfTwoEnforce, "Stone.png", "Stone.png"},
+        WriteErrorCase{"TilingPreview", OperationalMode::tilingCheck, "Tile.png", "Tile_Tiled2x2.png"},
+        WriteErrorCase{"SpriteSheet", OperationalMode::spriteSheetAtlas, "hero.png", "hero_Atlas.png"}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 // ---- Tiling ----
 

@@ -1,6 +1,7 @@
 #include "support/TestSupport.h"
 
 #include <clocale>
+#include <cstdlib>
 #include <locale>
 
 #include <gtest/gtest.h>
@@ -21,6 +22,16 @@ void makeAudio(const fs::path& out, const std::string& lavfi, const std::vector<
     argv.insert(argv.end(), extra.begin(), extra.end());
     argv.push_back(out.string());
     runTool(argv);
+}
+
+ScopedTmpDir::ScopedTmpDir(const fs::path& dir) {
+    if (const char* old = std::getenv("TMPDIR")) previous_ = old;
+    ::setenv("TMPDIR", dir.c_str(), 1);
+}
+
+ScopedTmpDir::~ScopedTmpDir() {
+    if (previous_) ::setenv("TMPDIR", previous_->c_str(), 1);
+    else ::unsetenv("TMPDIR");
 }
 
 CommaDecimalLocale::CommaDecimalLocale() {

@@ -2,6 +2,7 @@
 
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -32,6 +33,19 @@ core::ChildResult tryTool(const std::vector<std::string>& argv);
 // Generates audio with ffmpeg from a lavfi source expression, e.g.
 // makeAudio(dir/"a.wav", "sine=frequency=1000:sample_rate=48000:duration=2").
 void makeAudio(const fs::path& out, const std::string& lavfi, const std::vector<std::string>& extra = {});
+
+// Points TMPDIR at `dir` for the lifetime of the object (work folders and
+// what a start-up sweep looks at land there), then puts it back.
+class ScopedTmpDir {
+public:
+    explicit ScopedTmpDir(const fs::path& dir);
+    ~ScopedTmpDir();
+    ScopedTmpDir(const ScopedTmpDir&) = delete;
+    ScopedTmpDir& operator=(const ScopedTmpDir&) = delete;
+
+private:
+    std::optional<std::string> previous_;
+};
 
 // Switches LC_ALL (and the C++ global locale) to a comma-decimal locale for
 // the lifetime of the object, so tests can prove number text ignores it.

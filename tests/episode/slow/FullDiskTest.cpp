@@ -29,20 +29,7 @@ std::vector<std::string> names(const fs::path& dir) {
     return out;
 }
 
-class ScopedTmpDir {
-public:
-    explicit ScopedTmpDir(const fs::path& dir) {
-        if (const char* old = std::getenv("TMPDIR")) previous_ = old;
-        ::setenv("TMPDIR", dir.c_str(), 1);
-    }
-    ~ScopedTmpDir() {
-        if (previous_) ::setenv("TMPDIR", previous_->c_str(), 1);
-        else ::unsetenv("TMPDIR");
-    }
-
-private:
-    std::optional<std::string> previous_;
-};
+using testsupport::ScopedTmpDir;
 
 class FullDisk : public testing::Test {
 protected:

@@ -1,0 +1,129 @@
+// The photo and texture editions' start-up sweep: a run killed while an item
+// writes leaves its work folder and a temporary file in the output folder;
+// the next start removes both and leaves a live run's alone.
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <fstream>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+#include "HalvanePhotos.h"
+#include "ZentrixFixtures.h"
+#include "batch/BatchItem.h"
+#include "core/Files.h"
+#include "core/WorkArea.h"
+#include "presets/HalvanePreset.h"
+#include "presets/ZentrixPreset.h"
+#include "support/TestSupport.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+struct EditionCase {
+    const char* name;
+    std::string_view prefix;
+    std::function<std::unique_ptr<batch::BatchPreset>()> preset;
+    std::function<core::SweepResult()> sweep;
+    const char* source;
+    std::function<void(const fs::path&)> writeSource;
+    // Where the item's files go under the output folder.
+    std::function<fs::path(const fs::path&)> setFolder;
+};
+
+void PrintTo(const EditionCase& c, std::ostream* os) { *os << c.name; }
+
+std::vector<std::string> names(const fs::path& folder) {
+    std::vector<std::string> out;
+    std::error_code ec;
+    for (const auto& e : fs::directory_iterator(folder, ec)) out.push_back(e.path().filename().string());
+    std::sort(out.begin(), out.end());
+    return out;
+}
+
+class ImageEditionSweep : public ::testing::TestWithParam<EditionCase> {};
+
+TEST_P(ImageEditionSweep, RemovesAKilledItemsLeftoversAndKeepsALiveRunsFiles) {
+    const auto& c = GetParam();
+    testsupport::TempDir tmp, dir;
+    const fs::path source = dir / c.source;
+    c.writeSource(source);
+    const fs::path out = dir / "out";
+    const auto preset = c.preset();
+    const fs::path setFolder = c.setFolder(out);
+    const testsupport::ScopedTmpDir own(tmp.path());
+
+    // The item is killed while it writes into its output folder.
+    int ready[2];
+    ASSERT_EQ(::pipe(ready), 0);
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        ::close(ready[0]);
+        batch::ProcessingContext context;
+        context.configuration.outputDirectory = out;
+        context.configuration.namingPattern = preset->defaultNamingPattern();
+        context.onProgressUpdate = [&](double, std::optional<std::string>) {
+            core::createFolders(setFolder);
+            auto* part = new core::AtomicFile(setFolder / "dead.png");
+            std::ofstream(part->tempPath()) << "partial";
+            const char byte = 1;
+            [[maybe_unused]] auto n = ::write(ready[1], &byte, 1);
+            ::pause();
+        };
+        try {
+            preset->process(batch::BatchItem(core::Uuid::random(), source), context);
+        } catch (...) {
+        }
+        ::_exit(0);
+    }
+    ::close(ready[1]);
+    char byte = 0;
+    ASSERT_EQ(::read(ready[0], &byte, 1), 1) << "the item never got to write";
+    ::close(ready[0]);
+    ::kill(child, SIGKILL);
+    ::waitpid(child, nullptr, 0);
+    ASSERT_EQ(names(tmp.path()).size(), 1u); // the killed item's work folder
+    ASSERT_EQ(names(setFolder).size(), 1u);  // and its temporary file
+
+    // A second instance is writing into the same folder right now.
+    core::LockedWorkFolder live(c.prefix);
+    live.noteOutputFolder(setFolder);
+    core::AtomicFile livePart(setFolder / "live.png");
+    std::ofstream(setFolder / "kept.png") << "a finished file";
+
+    const core::SweepResult swept = c.sweep();
+    EXPECT_EQ(swept.removedFolders.size(), 1u);
+    EXPECT_EQ(swept.removedFiles.size(), 1u);
+    EXPECT_EQ(names(tmp.path()), std::vector<std::string>{live.path().filename().string()});
+    EXPECT_EQ(names(setFolder), (std::vector<std::string>{livePart.tempPath().filename().string(), "kept.png"}));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Editions, ImageEditionSweep,
+    ::testing::Values(
+        EditionCase{"Halvane", presets::HalvanePreset::kWorkFolderPrefix,
+                    [] { return std::make_unique<presets::HalvanePreset>(); }, &presets::HalvanePreset::sweepLeftovers,
+                    "Living.jpg", [](const fs::path& p) { halvanetest::writeJpeg(p, halvanetest::photoPixels(320, 240)); },
+                    [](const fs::path& out) {
+                        return out / presets::HalvanePreset().folderName(presets::HalvanePreset::OutputSet::print);
+                    }},
+        EditionCase{"Zentrix", presets::ZentrixPreset::kWorkFolderPrefix,
+                    [] {
+                        auto p = std::make_unique<presets::ZentrixPreset>();
+                        p->operationalMode = presets::OperationalMode::channelPackingORM;
+                        return p;
+                    },
+                    &presets::ZentrixPreset::sweepLeftovers, "Rock_AO.png",
+                    [](const fs::path& p) { zentrixtest::writeGray(p, 32, 32, 200); },
+                    [](const fs::path& out) { return out; }}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+} // namespace
