@@ -168,10 +168,11 @@ QWidget* MainWindow::buildWorkspaceColumn() {
     setPlainText(subtitle, QString::fromStdString(branding_.subtitle));
     subtitle->setFont(scaledFont(font(), 11));
     subtitle->setForegroundRole(QPalette::PlaceholderText);
+    subtitle->setWordWrap(true); // a long description takes more lines, never gets cut
     titles->addWidget(title);
     titles->addWidget(subtitle);
-    header->addLayout(titles);
-    header->addStretch(1);
+    // The texts take the width the log toggle leaves; the toggle stays at the trailing edge.
+    header->addLayout(titles, 1);
     logToggle_ = new QPushButton(symbolIcon("terminal", style()), QStringLiteral("Show Log"), column);
     logToggle_->setFont(scaledFont(font(), 11));
     header->addWidget(logToggle_);
@@ -227,7 +228,8 @@ QWidget* MainWindow::buildOptionsColumn(QWidget* panel) {
     optionsScroll_->setFixedWidth(340);
     optionsScroll_->setWidgetResizable(true);
     optionsScroll_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-    optionsScroll_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    // A panel wider than the column (a long picker entry) scrolls sideways.
+    optionsScroll_->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     auto* content = new QWidget(optionsScroll_);
     auto* v = new QVBoxLayout(content);
     if (panel) v->addWidget(panel);

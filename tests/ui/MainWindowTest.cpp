@@ -5,6 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include "TextFit.h"
+#include "ui/HalvaneApp.h"
+#include "ui/ZentrixApp.h"
 #include "WindowTestSupport.h"
 
 using uitest::WindowRig;
@@ -338,3 +341,21 @@ TEST(MainWindow, LongNamesAreElidedAndRowsFollowTheListWidth) {
     QLabel* status = rig.window->queue()->statusLabel(0);
     EXPECT_LE(status->geometry().right(), row->width());
 }
+
+class HeaderTexts : public ::testing::TestWithParam<int> {};
+
+TEST_P(HeaderTexts, FitAtTheDefaultAndTheSmallestSize) {
+    const ui::StandaloneBranding brandings[] = {ui::QuorvelApp::branding(), ui::HalvaneApp::branding(),
+                                                ui::ZentrixApp::branding()};
+    WindowRig rig(brandings[GetParam()]);
+    rig.show();
+    for (QSize size : {rig.window->size(), rig.window->minimumSizeHint()}) {
+        rig.window->resize(size);
+        QCoreApplication::processEvents();
+        const QStringList clipped = uitest::clippedTexts(rig.window.get());
+        EXPECT_TRUE(clipped.isEmpty()) << size.width() << "x" << size.height() << ": "
+                                       << clipped.join(QStringLiteral("; ")).toStdString();
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(MainWindow, HeaderTexts, ::testing::Values(0, 1, 2));
