@@ -31,7 +31,6 @@ QIcon MainWindow::symbolIcon(const std::string& name, const QStyle* style) {
 
 DropZone::DropZone(Workspace& workspace, const StandaloneBranding& branding, QWidget* parent)
     : QFrame(parent), workspace_(workspace) {
-    setAcceptDrops(true);
     auto* column = new QVBoxLayout(this);
     column->setContentsMargins(16, 16, 16, 16);
     column->setSpacing(6);
@@ -73,39 +72,10 @@ void DropZone::refresh() {
     static_cast<QVBoxLayout*>(layout())->setSpacing(compact ? 2 : 6);
 }
 
-// Files are always copied in, whatever the modifier keys propose: the
-// source must never be moved away by a drop on the queue.
-void DropZone::dragEnterEvent(QDragEnterEvent* event) {
-    if (event->mimeData()->hasUrls() && (event->possibleActions() & Qt::CopyAction)) {
-        targeted_ = true;
-        update();
-        event->setDropAction(Qt::CopyAction);
-        event->accept();
-    }
-}
-
-void DropZone::dragMoveEvent(QDragMoveEvent* event) {
-    if (!event->mimeData()->hasUrls() || !(event->possibleActions() & Qt::CopyAction)) return event->ignore();
-    event->setDropAction(Qt::CopyAction);
-    event->accept();
-}
-
-void DropZone::dragLeaveEvent(QDragLeaveEvent* event) {
-    targeted_ = false;
+void DropZone::setTargeted(bool targeted) {
+    if (targeted_ == targeted) return;
+    targeted_ = targeted;
     update();
-    QFrame::dragLeaveEvent(event);
-}
-
-void DropZone::dropEvent(QDropEvent* event) {
-    targeted_ = false;
-    update();
-    // One ingest call per URL that is a local file; anything else is ignored.
-    for (const QUrl& url : event->mimeData()->urls()) {
-        if (!url.isLocalFile()) continue;
-        workspace_.ingest({std::filesystem::path(url.toLocalFile().toStdString())});
-    }
-    event->setDropAction(Qt::CopyAction);
-    event->accept();
 }
 
 void DropZone::paintEvent(QPaintEvent* event) {
@@ -127,6 +97,7 @@ MainWindow::MainWindow(Workspace& workspace, StandaloneBranding branding, QWidge
     : QMainWindow(parent), workspace_(workspace), branding_(std::move(branding)),
       refreshOptions_(std::move(refreshOptions)) {
     setWindowTitle(QString::fromStdString(branding_.title));
+    setAcceptDrops(true);
     auto* central = new QWidget(this);
     auto* row = new QHBoxLayout(central);
     row->setContentsMargins(0, 0, 0, 0);
@@ -406,6 +377,45 @@ void MainWindow::finishQuit() {
         quitHandler_();
     else
         QApplication::quit();
+}
+
+namespace {
+
+// Files are always copied in, whatever the modifier keys propose: the
+// source must never be moved away by a drop on the window.
+bool offersFiles(const QDropEvent* event) {
+    return event->mimeData()->hasUrls() && (event->possibleActions() & Qt::CopyAction);
+}
+
+} // namespace
+
+void MainWindow::dragEnterEvent(QDragEnterEvent* event) {
+    if (!offersFiles(event)) return event->ignore();
+    drop_->setTargeted(true);
+    event->setDropAction(Qt::CopyAction);
+    event->accept();
+}
+
+void MainWindow::dragMoveEvent(QDragMoveEvent* event) {
+    if (!offersFiles(event)) return event->ignore();
+    event->setDropAction(Qt::CopyAction);
+    event->accept();
+}
+
+void MainWindow::dragLeaveEvent(QDragLeaveEvent* event) {
+    drop_->setTargeted(false);
+    QMainWindow::dragLeaveEvent(event);
+}
+
+void MainWindow::dropEvent(QDropEvent* event) {
+    drop_->setTargeted(false);
+    // One ingest call per URL that is a local file; anything else is ignored.
+    for (const QUrl& url : event->mimeData()->urls()) {
+        if (!url.isLocalFile()) continue;
+        workspace_.ingest({std::filesystem::path(url.toLocalFile().toStdString())});
+    }
+    event->setDropAction(Qt::CopyAction);
+    event->accept();
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {

@@ -86,6 +86,35 @@ TEST(MainWindow, DropZoneIsTargetedWhileAFileDragHovers) {
     EXPECT_FALSE(zone->isTargeted());
 }
 
+TEST(MainWindow, FilesDroppedAnywhereOnTheWindowAreQueuedUnderTheZonesHighlight) {
+    WindowRig rig;
+    rig.show();
+    auto* zone = rig.window->dropZone();
+    QWidget* targets[] = {rig.window->queue()->list()->viewport(), rig.window->optionsScroll()->viewport(),
+                          rig.window->logToggle()};
+    const char* names[] = {"on the list.wav", "on the options.wav", "on a button.wav"};
+    std::size_t queued = 0;
+    for (QWidget* target : targets) {
+        const auto file = rig.file(names[queued]);
+        QMimeData mime;
+        mime.setUrls({local(file)});
+        QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(target, &enter);
+        EXPECT_TRUE(enter.isAccepted()) << queued;
+        EXPECT_TRUE(zone->isTargeted()) << queued;
+        QDragMoveEvent move(QPoint(12, 12), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(target, &move);
+        EXPECT_TRUE(move.isAccepted()) << queued;
+        QDropEvent drop(QPointF(12, 12), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(target, &drop);
+        EXPECT_TRUE(drop.isAccepted()) << queued;
+        EXPECT_FALSE(zone->isTargeted()) << queued;
+        ASSERT_EQ(rig.model->queueItems().size(), ++queued);
+        EXPECT_EQ(rig.model->queueItems().back().sourceURL, file);
+    }
+    EXPECT_EQ(rig.window->queue()->list()->count(), 3);
+}
+
 TEST(MainWindow, DropZoneShrinksWhileTheQueueHoldsItems) {
     WindowRig rig;
     EXPECT_EQ(rig.window->dropZone()->height(), 150);
