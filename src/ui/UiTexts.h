@@ -1,5 +1,7 @@
 #pragma once
 
+#include <string>
+
 // The window's fixed texts that speak of the platform, kept in one place.
 namespace ui::texts {
 
@@ -21,5 +23,16 @@ inline constexpr const char* kTranscriptMadeHere = "Made on this computer; nothi
 inline constexpr const char* kRSSTooltip =
     "MP3 export uses FFmpeg when it's installed (apt install ffmpeg); otherwise an AAC .m4a is made.";
 inline constexpr const char* kShowInFileManager = "Show in File Manager";
+
+} // namespace ui::texts
+
+namespace ui::texts {
+
+// Shown when no file manager takes the folder to show (nothing registered
+// for folders, or no xdg-open): the user can still go there by hand.
+inline constexpr const char* kNoFileManagerMessage = "Couldn't open the folder";
+inline std::string noFileManagerInformative(const std::string& folder) {
+    return "No file manager is set up to show folders. The folder is:\n" + folder;
+}
 
 } // namespace ui::texts

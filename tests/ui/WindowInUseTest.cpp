@@ -3,10 +3,12 @@
 #include <csignal>
 #include <fstream>
 
+#include <QDesktopServices>
 #include <QDropEvent>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QMimeData>
+#include <QTextBrowser>
 #include <QTimer>
 
 #include <gtest/gtest.h>
@@ -14,6 +16,7 @@
 #include "core/ChildProcess.h"
 #include "core/Files.h"
 #include "ui/DesktopDialogs.h"
+#include "ui/UiTexts.h"
 #include "WindowTestSupport.h"
 
 using uitest::WindowRig;
@@ -406,6 +409,58 @@ TEST(WindowInUse, UpdateAlertsOpenOverTheWindow) {
         EXPECT_EQ(parentSeen, window) << kind;
         EXPECT_FALSE(text.isEmpty());
     }
+}
+
+TEST(WindowInUse, ShowOutputFolderWithoutAFileManagerNamesTheFolder) {
+    WindowRig rig;
+    rig.show();
+    QWidget* window = rig.window.get();
+    rig.model->setDesktop(ui::qtDesktopPorts(window, QStringLiteral("Audio"), {"wav"}));
+    QAction* showFolder = nullptr;
+    for (QAction* a : rig.window->menuBar()->actions())
+        if (a->menu())
+            for (QAction* item : a->menu()->actions())
+                if (item->text() == QStringLiteral("Show Output Folder")) showFolder = item;
+    ASSERT_TRUE(showFolder);
+    const QString folder = QString::fromStdString((rig.dir / "out").string());
+    struct Seen {
+        bool alert = false;
+        QWidget* parent = nullptr;
+        QString text, informative;
+    };
+    auto closeTheAlert = [](Seen& seen) {
+        QTimer::singleShot(0, [&seen] {
+            QWidget* modal = QApplication::activeModalWidget();
+            if (!modal) return;
+            seen.alert = true;
+            seen.parent = modal->parentWidget();
+            if (auto* box = qobject_cast<QMessageBox*>(modal)) {
+                seen.text = box->text();
+                seen.informative = box->informativeText();
+            }
+            modal->close();
+        });
+    };
+    // The offscreen platform opens no folder, as a desktop without a file manager.
+    Seen seen;
+    closeTheAlert(seen);
+    showFolder->trigger();
+    EXPECT_TRUE(seen.alert);
+    EXPECT_EQ(seen.parent, window);
+    EXPECT_EQ(seen.text, ui::texts::kNoFileManagerMessage);
+    EXPECT_EQ(seen.informative.toStdString(), ui::texts::noFileManagerInformative(folder.toStdString()));
+    EXPECT_TRUE(fs::is_directory(rig.dir / "out"));
+
+    // Where something takes folders, the folder goes there and nothing is shown.
+    QTextBrowser opener;
+    QDesktopServices::setUrlHandler(QStringLiteral("file"), &opener, "setSource");
+    Seen none;
+    closeTheAlert(none);
+    showFolder->trigger();
+    QCoreApplication::processEvents();
+    QDesktopServices::unsetUrlHandler(QStringLiteral("file"));
+    EXPECT_FALSE(none.alert);
+    EXPECT_EQ(opener.source(), QUrl::fromLocalFile(folder));
 }
 
 TEST(WindowInUse, FilesNamedOnTheCommandLineAreQueued) {
