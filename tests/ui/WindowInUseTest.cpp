@@ -39,6 +39,15 @@ void touch(const fs::path& p) {
 
 bool isAlive(int pid) { return ::kill(pid, 0) == 0; }
 
+// The item of any of the window's menus with that caption.
+QAction* menuItem(QMainWindow* window, const QString& text) {
+    for (QAction* a : window->menuBar()->actions())
+        if (a->menu())
+            for (QAction* item : a->menu()->actions())
+                if (item->text() == text) return item;
+    return nullptr;
+}
+
 } // namespace
 
 // --- Delete and Backspace -------------------------------------------------
@@ -311,11 +320,7 @@ TEST(WindowInUse, AFolderChosenInBrowseIsExpandedLikeADrop) {
     EXPECT_EQ(rig.model->logLines().back(), "Left out 2 unsupported files.");
 
     // The File menu's item asks for a folder the same way; the same folder adds nothing new.
-    QAction* addFolder = nullptr;
-    for (QAction* a : rig.window->menuBar()->actions())
-        if (a->menu())
-            for (QAction* item : a->menu()->actions())
-                if (item->text() == QStringLiteral("Add Folder…")) addFolder = item;
+    QAction* addFolder = menuItem(rig.window.get(), QStringLiteral("Add Folder…"));
     ASSERT_TRUE(addFolder);
     addFolder->trigger();
     EXPECT_EQ(asked, 2);
@@ -416,11 +421,7 @@ TEST(WindowInUse, ShowOutputFolderWithoutAFileManagerNamesTheFolder) {
     rig.show();
     QWidget* window = rig.window.get();
     rig.model->setDesktop(ui::qtDesktopPorts(window, QStringLiteral("Audio"), {"wav"}));
-    QAction* showFolder = nullptr;
-    for (QAction* a : rig.window->menuBar()->actions())
-        if (a->menu())
-            for (QAction* item : a->menu()->actions())
-                if (item->text() == QStringLiteral("Show Output Folder")) showFolder = item;
+    QAction* showFolder = menuItem(rig.window.get(), QStringLiteral("Show Output Folder"));
     ASSERT_TRUE(showFolder);
     const QString folder = QString::fromStdString((rig.dir / "out").string());
     struct Seen {
