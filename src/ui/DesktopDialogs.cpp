@@ -8,6 +8,7 @@
 
 #include "ui/EditionIcon.h"
 #include "ui/OptionControls.h"
+#include "ui/UiTexts.h"
 
 namespace ui {
 
@@ -65,12 +66,20 @@ void showMessage(QWidget* parent, QMessageBox::Icon icon, const std::string& mes
 DesktopPorts qtDesktopPorts(QWidget* parent, const QString& filterName, std::set<std::string> extensions) {
     QPointer<QWidget> owner(parent);
     DesktopPorts desktop;
-    desktop.reveal = [](const std::vector<fs::path>& files) {
+    desktop.reveal = [owner](const std::vector<fs::path>& files) {
         if (files.empty()) return;
         fs::path target = files.front();
         std::error_code ec;
         if (!fs::is_directory(target, ec)) target = target.parent_path();
-        QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(target.string())));
+        if (QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(target.string())))) return;
+        // Nothing took the folder: say where it is instead.
+        QMessageBox box(owner.data());
+        box.setIcon(QMessageBox::Information);
+        box.setTextFormat(Qt::PlainText);
+        box.setText(QString::fromUtf8(texts::kNoFileManagerMessage));
+        setPlainInformativeText(box, texts::noFileManagerInformative(target.string()));
+        box.setTextInteractionFlags(Qt::TextSelectableByMouse); // the path can be copied
+        box.exec();
     };
     desktop.chooseInputs = [owner, filterName, extensions] {
         std::vector<fs::path> out;

@@ -31,7 +31,8 @@ std::unique_ptr<QFileDialog> makeInputFolderDialog(QWidget* parent);
 std::unique_ptr<QFileDialog> makeOutputFolderDialog(QWidget* parent, const std::filesystem::path& start);
 
 // The desktop ports over the panels above, with `parent` as their parent.
-// `reveal` opens the folder of the first file in the file manager.
+// `reveal` opens the folder of the first file in the file manager; when no
+// file manager takes it, an alert over `parent` names the folder.
 DesktopPorts qtDesktopPorts(QWidget* parent, const QString& filterName, std::set<std::string> extensions);
 
 // Update alerts as message boxes over the window that `parent` returns at

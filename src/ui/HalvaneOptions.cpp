@@ -94,10 +94,7 @@ HalvaneOptions::HalvaneOptions(Model& model, QWidget* parent) : QWidget(parent),
     buildPrint();
     buildWatermark();
     column->addStretch(1);
-    for (QComboBox* box : findChildren<QComboBox*>()) {
-        box->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
-        box->setMinimumContentsLength(10);
-    }
+    fitPanelToItsTexts(this);
     refresh();
 }
 

@@ -33,7 +33,6 @@ QIcon MainWindow::symbolIcon(const std::string& name, const QStyle* style) {
 
 DropZone::DropZone(Workspace& workspace, const StandaloneBranding& branding, QWidget* parent)
     : QFrame(parent), workspace_(workspace) {
-    setAcceptDrops(true);
     auto* column = new QVBoxLayout(this);
     column->setContentsMargins(16, 16, 16, 16);
     column->setSpacing(6);
@@ -75,39 +74,10 @@ void DropZone::refresh() {
     static_cast<QVBoxLayout*>(layout())->setSpacing(compact ? 2 : 6);
 }
 
-// Files are always copied in, whatever the modifier keys propose: the
-// source must never be moved away by a drop on the queue.
-void DropZone::dragEnterEvent(QDragEnterEvent* event) {
-    if (event->mimeData()->hasUrls() && (event->possibleActions() & Qt::CopyAction)) {
-        targeted_ = true;
-        update();
-        event->setDropAction(Qt::CopyAction);
-        event->accept();
-    }
-}
-
-void DropZone::dragMoveEvent(QDragMoveEvent* event) {
-    if (!event->mimeData()->hasUrls() || !(event->possibleActions() & Qt::CopyAction)) return event->ignore();
-    event->setDropAction(Qt::CopyAction);
-    event->accept();
-}
-
-void DropZone::dragLeaveEvent(QDragLeaveEvent* event) {
-    targeted_ = false;
+void DropZone::setTargeted(bool targeted) {
+    if (targeted_ == targeted) return;
+    targeted_ = targeted;
     update();
-    QFrame::dragLeaveEvent(event);
-}
-
-void DropZone::dropEvent(QDropEvent* event) {
-    targeted_ = false;
-    update();
-    // One ingest call per URL that is a local file; anything else is ignored.
-    for (const QUrl& url : event->mimeData()->urls()) {
-        if (!url.isLocalFile()) continue;
-        workspace_.ingest({std::filesystem::path(url.toLocalFile().toStdString())});
-    }
-    event->setDropAction(Qt::CopyAction);
-    event->accept();
 }
 
 void DropZone::paintEvent(QPaintEvent* event) {
@@ -129,6 +99,7 @@ MainWindow::MainWindow(Workspace& workspace, StandaloneBranding branding, QWidge
     : QMainWindow(parent), workspace_(workspace), branding_(std::move(branding)),
       refreshOptions_(std::move(refreshOptions)) {
     setWindowTitle(QString::fromStdString(branding_.title));
+    setAcceptDrops(true);
     auto* central = new QWidget(this);
     auto* row = new QHBoxLayout(central);
     row->setContentsMargins(0, 0, 0, 0);
@@ -170,10 +141,11 @@ QWidget* MainWindow::buildWorkspaceColumn() {
     setPlainText(subtitle, QString::fromStdString(branding_.subtitle));
     subtitle->setFont(scaledFont(font(), 11));
     subtitle->setForegroundRole(QPalette::PlaceholderText);
+    subtitle->setWordWrap(true); // a long description takes more lines, never gets cut
     titles->addWidget(title);
     titles->addWidget(subtitle);
-    header->addLayout(titles);
-    header->addStretch(1);
+    // The texts take the width the log toggle leaves; the toggle stays at the trailing edge.
+    header->addLayout(titles, 1);
     logToggle_ = new QPushButton(symbolIcon("terminal", style()), QStringLiteral("Show Log"), column);
     logToggle_->setFont(scaledFont(font(), 11));
     header->addWidget(logToggle_);
@@ -229,7 +201,8 @@ QWidget* MainWindow::buildOptionsColumn(QWidget* panel) {
     optionsScroll_->setFixedWidth(340);
     optionsScroll_->setWidgetResizable(true);
     optionsScroll_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-    optionsScroll_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    // A panel wider than the column (a long picker entry) scrolls sideways.
+    optionsScroll_->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     auto* content = new QWidget(optionsScroll_);
     auto* v = new QVBoxLayout(content);
     if (panel) v->addWidget(panel);
@@ -408,6 +381,45 @@ void MainWindow::finishQuit() {
         quitHandler_();
     else
         QApplication::quit();
+}
+
+namespace {
+
+// Files are always copied in, whatever the modifier keys propose: the
+// source must never be moved away by a drop on the window.
+bool offersFiles(const QDropEvent* event) {
+    return event->mimeData()->hasUrls() && (event->possibleActions() & Qt::CopyAction);
+}
+
+} // namespace
+
+void MainWindow::dragEnterEvent(QDragEnterEvent* event) {
+    if (!offersFiles(event)) return event->ignore();
+    drop_->setTargeted(true);
+    event->setDropAction(Qt::CopyAction);
+    event->accept();
+}
+
+void MainWindow::dragMoveEvent(QDragMoveEvent* event) {
+    if (!offersFiles(event)) return event->ignore();
+    event->setDropAction(Qt::CopyAction);
+    event->accept();
+}
+
+void MainWindow::dragLeaveEvent(QDragLeaveEvent* event) {
+    drop_->setTargeted(false);
+    QMainWindow::dragLeaveEvent(event);
+}
+
+void MainWindow::dropEvent(QDropEvent* event) {
+    drop_->setTargeted(false);
+    // One ingest call per URL that is a local file; anything else is ignored.
+    for (const QUrl& url : event->mimeData()->urls()) {
+        if (!url.isLocalFile()) continue;
+        workspace_.ingest({std::filesystem::path(url.toLocalFile().toStdString())});
+    }
+    event->setDropAction(Qt::CopyAction);
+    event->accept();
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {

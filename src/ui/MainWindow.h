@@ -17,7 +17,9 @@
 
 namespace ui {
 
-// The drop target: accepts local files and folders, one ingest call per URL.
+// The dashed drop zone. Files are dropped on the whole window (see
+// MainWindow); the zone shows the highlight while a drag of files hovers
+// over any part of it.
 class DropZone : public QFrame {
 public:
     DropZone(Workspace& workspace, const StandaloneBranding& branding, QWidget* parent = nullptr);
@@ -25,12 +27,9 @@ public:
     QPushButton* browseButton() const { return browse_; }
     QPushButton* addFolderButton() const { return addFolder_; }
     bool isTargeted() const { return targeted_; }
+    void setTargeted(bool targeted);
 
 protected:
-    void dragEnterEvent(QDragEnterEvent* event) override;
-    void dragMoveEvent(QDragMoveEvent* event) override;
-    void dragLeaveEvent(QDragLeaveEvent* event) override;
-    void dropEvent(QDropEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
 
 private:
@@ -84,6 +83,12 @@ public:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    // The whole window takes dropped local files and folders, one ingest
+    // call per URL.
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dragMoveEvent(QDragMoveEvent* event) override;
+    void dragLeaveEvent(QDragLeaveEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
 
 private:
     bool askToQuitMidRun();

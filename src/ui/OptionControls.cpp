@@ -2,8 +2,11 @@
 
 #include <algorithm>
 
+#include <QComboBox>
+
 #include <QFileDialog>
 #include <QFontDatabase>
+#include <QFormLayout>
 #include <QHBoxLayout>
 #include <QStyle>
 #include <QVBoxLayout>
@@ -42,6 +45,14 @@ QFont scaledFont(const QFont& base, double points, QFont::Weight weight, bool mo
     f.setPointSizeF(size * points / 13.0);
     f.setWeight(weight);
     return f;
+}
+
+void fitPanelToItsTexts(QWidget* panel) {
+    for (QComboBox* box : panel->findChildren<QComboBox*>()) {
+        box->setSizeAdjustPolicy(QComboBox::AdjustToContents);
+        box->setMinimumContentsLength(0); // the minimum is then the longest entry
+    }
+    for (QFormLayout* form : panel->findChildren<QFormLayout*>()) form->setRowWrapPolicy(QFormLayout::WrapLongRows);
 }
 
 ElidedLabel::ElidedLabel(QWidget* parent) : QLabel(parent) {

@@ -33,6 +33,12 @@ QString literalCaption(const QString& text);
 // them to the desktop's own default size.
 QFont scaledFont(const QFont& base, double points, QFont::Weight weight = QFont::Normal, bool monospaced = false);
 
+// Nothing in an option panel is cut: every combo box under `panel` is at
+// least as wide as its longest entry (now and whenever its entries change),
+// and a form row too long for the panel's width puts its field under its
+// caption. A panel still wider than the room it gets scrolls sideways.
+void fitPanelToItsTexts(QWidget* panel);
+
 // One line of plain text, elided in the middle to the width it gets; the
 // tooltip carries the whole text.
 class ElidedLabel : public QLabel {

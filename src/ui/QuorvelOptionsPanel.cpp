@@ -95,11 +95,7 @@ QuorvelOptionsPanel::QuorvelOptionsPanel(Model& model, Capabilities capabilities
     buildChapters();
     buildAudiogram();
     column->addStretch(1);
-    // Pickers shrink with the column instead of widening it to their longest row.
-    for (QComboBox* box : findChildren<QComboBox*>()) {
-        box->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
-        box->setMinimumContentsLength(10);
-    }
+    fitPanelToItsTexts(this);
     refresh();
 }
 

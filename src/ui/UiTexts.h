@@ -1,5 +1,7 @@
 #pragma once
 
+#include <string>
+
 // The window's fixed texts that speak of the platform, kept in one place.
 namespace ui::texts {
 
@@ -28,5 +30,16 @@ inline constexpr const char* kQuitMidRunInformative =
     "The {}s being processed are stopped. Nothing half-written is left; files already finished stay.";
 // A run that can't write its output folder doesn't start.
 inline constexpr const char* kOutputFolderUnusable = "The batch can't start";
+
+} // namespace ui::texts
+
+namespace ui::texts {
+
+// Shown when no file manager takes the folder to show (nothing registered
+// for folders, or no xdg-open): the user can still go there by hand.
+inline constexpr const char* kNoFileManagerMessage = "Couldn't open the folder";
+inline std::string noFileManagerInformative(const std::string& folder) {
+    return "No file manager is set up to show folders. The folder is:\n" + folder;
+}
 
 } // namespace ui::texts

@@ -91,10 +91,7 @@ ZentrixOptions::ZentrixOptions(Model& model, QWidget* parent) : QWidget(parent),
     buildSprites();
     buildTiling();
     column->addStretch(1);
-    for (QComboBox* box : findChildren<QComboBox*>()) {
-        box->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
-        box->setMinimumContentsLength(10);
-    }
+    fitPanelToItsTexts(this);
     refresh();
 }
 

@@ -36,19 +36,91 @@ TEST(SettingsEncode, OptionTablesInOrder) {
     EXPECT_EQ(PresetSettingsCodec::namingPatternKey, "namingPattern");
 }
 
+namespace {
+
+struct HelpRow {
+    Vertical vertical;
+    const char* key;
+    const char* help;
+};
+
+// Every option of the three editions with its help text, in table order. The
+// three options that rely on speech recognition name what this platform needs
+// for it (the English speech model).
+const HelpRow kHelpTexts[] = {
+    {Vertical::halvane, "address", "Property address used by the {address} token"},
+    {Vertical::halvane, "straighten", "Auto-straighten verticals (true/false)"},
+    {Vertical::halvane, "stripGPS", "Remove GPS and private metadata (true/false)"},
+    {Vertical::halvane, "web", "Export the MLS web set (true/false)"},
+    {Vertical::halvane, "print", "Export the full-resolution print set (true/false)"},
+    {Vertical::halvane, "portal", "Web set for: mls | zillow | airbnb | custom (sets size, shape and file-size cap)"},
+    {Vertical::halvane, "aspect", "Web image shape: original | 4:3 | 3:2 | 16:9"},
+    {Vertical::halvane, "brackets", "Merge exposure brackets into one photo (true/false)"},
+    {Vertical::halvane, "webMaxPixels", "Longest side of web images, e.g. 2048"},
+    {Vertical::halvane, "webMaxKB", "File-size cap for web images in KB, e.g. 2000"},
+    {Vertical::halvane, "watermark", "Path to a PNG/JPEG logo (empty for none)"},
+    {Vertical::halvane, "watermarkOpacity", "Watermark opacity 0.1-1.0"},
+    {Vertical::zentrix, "mode", "channel | normal | height | pot | sprite | tiling"},
+    {Vertical::zentrix, "profile", "Channel layout: unreal | gltf | hdrp | urp"},
+    {Vertical::zentrix, "normal", "Normal map target: gl (OpenGL: Unity, Blender, Godot) | dx (DirectX: Unreal)"},
+    {Vertical::zentrix, "pot", "Enforce power-of-two sizes (true/false)"},
+    {Vertical::zentrix, "potMode", "nearest | up | down | a fixed size like 2048"},
+    {Vertical::zentrix, "square", "Force square textures (true/false)"},
+    {Vertical::zentrix, "maxSize", "Longest side limit in pixels, 0 for none (e.g. 2048 for mobile)"},
+    {Vertical::zentrix, "mipmaps", "Export a mipmap chain (true/false)"},
+    {Vertical::zentrix, "trim", "Sprite sheets: trim transparent edges (true/false)"},
+    {Vertical::zentrix, "padding", "Sprite sheets: pixels between frames, 0-16"},
+    {Vertical::zentrix, "extrude", "Sprite sheets: repeat edge pixels to stop bleeding, 0-8"},
+    {Vertical::zentrix, "halfScale", "Sprite sheets: also write an @1x half-size sheet (true/false)"},
+    {Vertical::zentrix, "format", "Sprite sheets: data file json | json-array | cocos | godot | unity"},
+    {Vertical::zentrix, "rotate", "Sprite sheets: rotate frames to pack tighter (json and cocos formats; true/false)"},
+    {Vertical::zentrix, "strength", "Normal from height: relief strength 0.5-10"},
+    {Vertical::zentrix, "makeNormal",
+     "Channel packing: make a normal map from the height map when none exists (true/false)"},
+    {Vertical::quorvel, "show", "Podcast / show title"},
+    {Vertical::quorvel, "host", "Host or artist name"},
+    {Vertical::quorvel, "episode", "Episode number of the first file"},
+    {Vertical::quorvel, "standard", "Loudness standard: apple | spotify | youtube | ebu | atsc | acx | custom"},
+    {Vertical::quorvel, "lufs", "Custom target loudness, e.g. -19 for mono spoken word"},
+    {Vertical::quorvel, "rumble", "Clean-up: 80 Hz rumble filter (true/false)"},
+    {Vertical::quorvel, "hum", "Clean-up: hum removal off | auto | 50 | 60"},
+    {Vertical::quorvel, "gate", "Clean-up: noise gate between phrases (true/false)"},
+    {Vertical::quorvel, "leveler", "Clean-up: even out loud and quiet speakers (true/false)"},
+    {Vertical::quorvel, "trimSilence", "Clean-up: cut dead air at the start and end (true/false)"},
+    {Vertical::quorvel, "maxPause", "Clean-up: shorten pauses longer than this many seconds, 0 for off"},
+    {Vertical::quorvel, "intro", "Path to intro music (empty for none)"},
+    {Vertical::quorvel, "outro", "Path to outro music (empty for none)"},
+    {Vertical::quorvel, "master", "Export the 24-bit WAV master (true/false)"},
+    {Vertical::quorvel, "rss", "Export the RSS file (true/false)"},
+    {Vertical::quorvel, "whisper", "Export the 16 kHz Whisper reference (true/false)"},
+    {Vertical::quorvel, "transcript",
+     "On-device transcript as .srt, .vtt and .txt (true/false, needs the English speech model)"},
+    {Vertical::quorvel, "audiogram", "Export the audiogram video (true/false)"},
+    {Vertical::quorvel, "captions", "Burn captions into the audiogram (true/false, needs the English speech model)"},
+    {Vertical::quorvel, "aspect", "Audiogram shape: square | vertical | wide"},
+    {Vertical::quorvel, "clip", "Audiogram clip: auto (liveliest part) | start | a start time like 12:30"},
+    {Vertical::quorvel, "clipLength", "Audiogram length in seconds, 10-120"},
+    {Vertical::quorvel, "fillers", "Cut um, uh and stuttered words (true/false, needs the English speech model)"},
+    {Vertical::quorvel, "chapters", "Chapter markers: off | auto | manual"},
+    {Vertical::quorvel, "chapterList", "Chapters for manual mode, e.g. \"0:00 Intro; 5:30 Interview\""},
+    {Vertical::quorvel, "artwork", "Path to cover art (empty for none)"},
+};
+
+} // namespace
+
 TEST(SettingsEncode, HelpTexts) {
-    const auto h = PresetSettingsCodec::options(Vertical::halvane);
-    EXPECT_EQ(h[0].help, "Property address used by the {address} token");
-    EXPECT_EQ(h[5].help, "Web set for: mls | zillow | airbnb | custom (sets size, shape and file-size cap)");
-    EXPECT_EQ(h[11].help, "Watermark opacity 0.1-1.0");
-    const auto z = PresetSettingsCodec::options(Vertical::zentrix);
-    EXPECT_EQ(z[2].help, "Normal map target: gl (OpenGL: Unity, Blender, Godot) | dx (DirectX: Unreal)");
-    EXPECT_EQ(z[13].help, "Sprite sheets: rotate frames to pack tighter (json and cocos formats; true/false)");
-    const auto q = PresetSettingsCodec::options(Vertical::quorvel);
-    EXPECT_EQ(q[3].help, "Loudness standard: apple | spotify | youtube | ebu | atsc | acx | custom");
-    EXPECT_EQ(q[20].help, "Audiogram clip: auto (liveliest part) | start | a start time like 12:30");
-    EXPECT_EQ(q[24].help, "Chapters for manual mode, e.g. \"0:00 Intro; 5:30 Interview\"");
-    EXPECT_EQ(q[25].help, "Path to cover art (empty for none)");
+    std::size_t row = 0;
+    for (Vertical v : {Vertical::halvane, Vertical::zentrix, Vertical::quorvel}) {
+        for (const auto& option : PresetSettingsCodec::options(v)) {
+            ASSERT_LT(row, std::size(kHelpTexts)) << option.key;
+            const HelpRow& expected = kHelpTexts[row++];
+            EXPECT_EQ(v, expected.vertical) << option.key;
+            EXPECT_EQ(option.key, expected.key);
+            EXPECT_EQ(option.help, expected.help) << option.key;
+        }
+    }
+    EXPECT_EQ(row, std::size(kHelpTexts));
+    EXPECT_EQ(row, 54u);
 }
 
 TEST(SettingsEncode, DefaultRealEstatePreset) {

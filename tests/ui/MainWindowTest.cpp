@@ -6,6 +6,9 @@
 
 #include <gtest/gtest.h>
 
+#include "TextFit.h"
+#include "ui/HalvaneApp.h"
+#include "ui/ZentrixApp.h"
 #include "WindowTestSupport.h"
 #include "ui/AboutBox.h"
 
@@ -83,6 +86,35 @@ TEST(MainWindow, DropZoneIsTargetedWhileAFileDragHovers) {
     QCoreApplication::sendEvent(zone, &words);
     EXPECT_FALSE(words.isAccepted());
     EXPECT_FALSE(zone->isTargeted());
+}
+
+TEST(MainWindow, FilesDroppedAnywhereOnTheWindowAreQueuedUnderTheZonesHighlight) {
+    WindowRig rig;
+    rig.show();
+    auto* zone = rig.window->dropZone();
+    QWidget* targets[] = {rig.window->queue()->list()->viewport(), rig.window->optionsScroll()->viewport(),
+                          rig.window->logToggle()};
+    const char* names[] = {"on the list.wav", "on the options.wav", "on a button.wav"};
+    std::size_t queued = 0;
+    for (QWidget* target : targets) {
+        const auto file = rig.file(names[queued]);
+        QMimeData mime;
+        mime.setUrls({local(file)});
+        QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(target, &enter);
+        EXPECT_TRUE(enter.isAccepted()) << queued;
+        EXPECT_TRUE(zone->isTargeted()) << queued;
+        QDragMoveEvent move(QPoint(12, 12), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(target, &move);
+        EXPECT_TRUE(move.isAccepted()) << queued;
+        QDropEvent drop(QPointF(12, 12), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(target, &drop);
+        EXPECT_TRUE(drop.isAccepted()) << queued;
+        EXPECT_FALSE(zone->isTargeted()) << queued;
+        ASSERT_EQ(rig.model->queueItems().size(), ++queued);
+        EXPECT_EQ(rig.model->queueItems().back().sourceURL, file);
+    }
+    EXPECT_EQ(rig.window->queue()->list()->count(), 3);
 }
 
 TEST(MainWindow, DropZoneShrinksWhileTheQueueHoldsItems) {
@@ -348,3 +380,21 @@ TEST(MainWindow, LongNamesAreElidedAndRowsFollowTheListWidth) {
     QLabel* status = rig.window->queue()->statusLabel(0);
     EXPECT_LE(status->geometry().right(), row->width());
 }
+
+class HeaderTexts : public ::testing::TestWithParam<int> {};
+
+TEST_P(HeaderTexts, FitAtTheDefaultAndTheSmallestSize) {
+    const ui::StandaloneBranding brandings[] = {ui::QuorvelApp::branding(), ui::HalvaneApp::branding(),
+                                                ui::ZentrixApp::branding()};
+    WindowRig rig(brandings[GetParam()]);
+    rig.show();
+    for (QSize size : {rig.window->size(), rig.window->minimumSizeHint()}) {
+        rig.window->resize(size);
+        QCoreApplication::processEvents();
+        const QStringList clipped = uitest::clippedTexts(rig.window.get());
+        EXPECT_TRUE(clipped.isEmpty()) << size.width() << "x" << size.height() << ": "
+                                       << clipped.join(QStringLiteral("; ")).toStdString();
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(MainWindow, HeaderTexts, ::testing::Values(0, 1, 2));

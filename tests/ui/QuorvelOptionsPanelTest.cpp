@@ -8,6 +8,8 @@
 #include "ui/QuorvelApp.h"
 #include "ui/QuorvelOptionsPanel.h"
 #include "ui/UiTexts.h"
+#include "EditionPanelRig.h"
+#include "support/TestSupport.h"
 #include "WorkspaceFakes.h"
 
 using presets::ChapterMode;
@@ -243,4 +245,25 @@ TEST(QuorvelOptionsPanel, TabLeavesTheChapterEditorAndPutsNoTabIntoTheChapters) 
     }
     EXPECT_EQ(rig.preset().chapterList, "0:00 Intro");
     EXPECT_FALSE(editor->toPlainText().contains(QLatin1Char('\t')));
+}
+
+TEST(QuorvelOptionsPanel, SnapshotsOfEachStateForAVisualCheck) {
+    testsupport::TempDir dir;
+    uitest::EditionPanelRig<Panel, QuorvelPreset> rig(ui::QuorvelApp::defaultPreset(), presets::Vertical::quorvel,
+                                                      Panel::Capabilities{[] { return false; }, [] { return true; }});
+    rig.snapshot("quorvel-options-default");
+    rig.set([&](QuorvelPreset& p) {
+        p.setLoudnessStandard(LoudnessStandard::custom);
+        p.cleanup.maxPauseSeconds = 5;
+        p.chapterMode = ChapterMode::manual;
+        p.audiogramClip = episode::ClipChoice::at(90);
+        p.audiogramSeconds = 20;
+        p.introURL = dir / "a rather long intro music file name.wav";
+    });
+    rig.snapshot("quorvel-options-custom");
+    rig.set([](QuorvelPreset& p) {
+        p.setLoudnessStandard(LoudnessStandard::acx);
+        p.generateAudiogram = false;
+    });
+    rig.snapshot("quorvel-options-acx");
 }

@@ -3,10 +3,12 @@
 #include <csignal>
 #include <fstream>
 
+#include <QDesktopServices>
 #include <QDropEvent>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QMimeData>
+#include <QTextBrowser>
 #include <QTimer>
 
 #include <gtest/gtest.h>
@@ -14,6 +16,7 @@
 #include "core/ChildProcess.h"
 #include "core/Files.h"
 #include "ui/DesktopDialogs.h"
+#include "ui/UiTexts.h"
 #include "WindowTestSupport.h"
 
 using uitest::WindowRig;
@@ -35,6 +38,15 @@ void touch(const fs::path& p) {
 }
 
 bool isAlive(int pid) { return ::kill(pid, 0) == 0; }
+
+// The item of any of the window's menus with that caption.
+QAction* menuItem(QMainWindow* window, const QString& text) {
+    for (QAction* a : window->menuBar()->actions())
+        if (a->menu())
+            for (QAction* item : a->menu()->actions())
+                if (item->text() == text) return item;
+    return nullptr;
+}
 
 } // namespace
 
@@ -308,11 +320,7 @@ TEST(WindowInUse, AFolderChosenInBrowseIsExpandedLikeADrop) {
     EXPECT_EQ(uitest::untimed(rig.model->logLines().back()), "Left out 2 unsupported files: cover.JPG, notes.txt.");
 
     // The File menu's item asks for a folder the same way; the same folder adds nothing new.
-    QAction* addFolder = nullptr;
-    for (QAction* a : rig.window->menuBar()->actions())
-        if (a->menu())
-            for (QAction* item : a->menu()->actions())
-                if (item->text() == QStringLiteral("Add Folder…")) addFolder = item;
+    QAction* addFolder = menuItem(rig.window.get(), QStringLiteral("Add Folder…"));
     ASSERT_TRUE(addFolder);
     addFolder->trigger();
     EXPECT_EQ(asked, 2);
@@ -409,6 +417,54 @@ TEST(WindowInUse, AlertsOpenOverTheWindow) {
         EXPECT_EQ(parentSeen, window) << kind;
         EXPECT_FALSE(text.isEmpty());
     }
+}
+
+TEST(WindowInUse, ShowOutputFolderWithoutAFileManagerNamesTheFolder) {
+    WindowRig rig;
+    rig.show();
+    QWidget* window = rig.window.get();
+    rig.model->setDesktop(ui::qtDesktopPorts(window, QStringLiteral("Audio"), {"wav"}));
+    QAction* showFolder = menuItem(rig.window.get(), QStringLiteral("Show Output Folder"));
+    ASSERT_TRUE(showFolder);
+    const QString folder = QString::fromStdString((rig.dir / "out").string());
+    struct Seen {
+        bool alert = false;
+        QWidget* parent = nullptr;
+        QString text, informative;
+    };
+    auto closeTheAlert = [](Seen& seen) {
+        QTimer::singleShot(0, [&seen] {
+            QWidget* modal = QApplication::activeModalWidget();
+            if (!modal) return;
+            seen.alert = true;
+            seen.parent = modal->parentWidget();
+            if (auto* box = qobject_cast<QMessageBox*>(modal)) {
+                seen.text = box->text();
+                seen.informative = box->informativeText();
+            }
+            modal->close();
+        });
+    };
+    // The offscreen platform opens no folder, as a desktop without a file manager.
+    Seen seen;
+    closeTheAlert(seen);
+    showFolder->trigger();
+    EXPECT_TRUE(seen.alert);
+    EXPECT_EQ(seen.parent, window);
+    EXPECT_EQ(seen.text, ui::texts::kNoFileManagerMessage);
+    EXPECT_EQ(seen.informative.toStdString(), ui::texts::noFileManagerInformative(folder.toStdString()));
+    EXPECT_TRUE(fs::is_directory(rig.dir / "out"));
+
+    // Where something takes folders, the folder goes there and nothing is shown.
+    QTextBrowser opener;
+    QDesktopServices::setUrlHandler(QStringLiteral("file"), &opener, "setSource");
+    Seen none;
+    closeTheAlert(none);
+    showFolder->trigger();
+    QCoreApplication::processEvents();
+    QDesktopServices::unsetUrlHandler(QStringLiteral("file"));
+    EXPECT_FALSE(none.alert);
+    EXPECT_EQ(opener.source(), QUrl::fromLocalFile(folder));
 }
 
 TEST(WindowInUse, FilesNamedOnTheCommandLineAreQueued) {

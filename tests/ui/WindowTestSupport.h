@@ -56,7 +56,7 @@ struct WindowRig {
     std::unique_ptr<CountingWorkspace> workspace;
     std::unique_ptr<ui::MainWindow> window;
 
-    WindowRig() {
+    explicit WindowRig(const ui::StandaloneBranding& branding = ui::QuorvelApp::branding()) {
         ScriptedModel::Ports ports;
         ports.post = poster.poster();
         ports.scheduler = &scheduler;
@@ -64,7 +64,7 @@ struct WindowRig {
         model = std::make_unique<ScriptedModel>(ScriptedPreset(script), presets::Vertical::quorvel, nullptr, ports);
         model->setOutputDirectory(dir / "out");
         workspace = std::make_unique<CountingWorkspace>(*model, ScriptedPreset(script));
-        window = std::make_unique<ui::MainWindow>(*workspace, ui::QuorvelApp::branding(), nullptr, nullptr);
+        window = std::make_unique<ui::MainWindow>(*workspace, branding, nullptr, nullptr);
     }
     ~WindowRig() {
         script->release();
