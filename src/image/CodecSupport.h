@@ -23,6 +23,9 @@ using Bytes = std::span<const std::uint8_t>;
 class DamagedData : public std::runtime_error {
 public:
     using std::runtime_error::runtime_error;
+
+    static constexpr const char* kCutShort = "the file ends before the picture does";
+    static DamagedData cutShort() { return DamagedData(kCutShort); }
 };
 
 enum class FileKind { jpeg, png, tiff, dngOrTiffRaw, exr, bmp, webp, heif, cameraRaw, psd, gif, unknown };

@@ -121,7 +121,7 @@ std::optional<cv::Mat> decodeStb(Bytes bytes) {
             stbi_load_from_callbacks(&callbacks, &input, &width, &height, &channels, 4), stbi_image_free);
         if (data) picture = cv::Mat(height, width, CV_8UC4, data.get()).clone();
     }
-    if (input.overrun) throw detail::DamagedData("the file ends before the picture does");
+    if (input.overrun) throw detail::DamagedData::cutShort();
     return picture;
 }
 

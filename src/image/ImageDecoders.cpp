@@ -144,7 +144,7 @@ public:
     explicit MemoryStream(Bytes bytes) : Imf::IStream("memory"), bytes_(bytes) {}
     bool read(char c[], int n) override {
         if (n < 0 || position_ + static_cast<std::size_t>(n) > bytes_.size())
-            throw DamagedData("the file ends before the picture does");
+            throw DamagedData::cutShort();
         std::memcpy(c, bytes_.data() + position_, static_cast<std::size_t>(n));
         position_ += static_cast<std::size_t>(n);
         return position_ < bytes_.size();
@@ -262,8 +262,8 @@ std::optional<Image> decodeExr(Bytes bytes) {
     } catch (const std::exception& e) {
         // OpenEXR rewraps what the stream threw, the short read included.
         const std::string text = e.what();
-        if (text.find("the file ends before the picture does") != std::string::npos)
-            throw DamagedData("the file ends before the picture does");
+        if (text.find(DamagedData::kCutShort) != std::string::npos)
+            throw DamagedData::cutShort();
         throw DamagedData(text.substr(0, text.find('\n')));
     }
 }

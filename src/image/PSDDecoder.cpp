@@ -109,9 +109,11 @@ std::optional<cv::Mat> decodePsd(Bytes bytes) {
     const std::uint32_t colour = mode == kRGB ? 3 : 1;
     if (channels < colour || channels > 56) return std::nullopt;
     const std::uint32_t used = channels > colour ? colour + 1 : colour; // with alpha when there is one
+    // Past the header, data that runs out is a document cut short.
     for (int section = 0; section < 3; ++section) r.skip(r.u32()); // colour mode data, resources, layers
     const std::uint32_t compression = r.u16();
-    if (!r.ok() || (compression != kRaw && compression != kRLE)) return std::nullopt;
+    if (!r.ok()) throw DamagedData::cutShort();
+    if (compression != kRaw && compression != kRLE) return std::nullopt;
 
     const std::size_t bytesPerSample = depth / 8;
     const std::size_t rowBytes = std::size_t{width} * bytesPerSample;
@@ -120,17 +122,17 @@ std::optional<cv::Mat> decodePsd(Bytes bytes) {
     if (compression == kRaw) {
         for (std::uint32_t c = 0; c < used; ++c) {
             const Bytes plane = r.span(planeBytes);
-            if (!r.ok()) return std::nullopt;
+            if (!r.ok()) throw DamagedData::cutShort();
             std::copy(plane.begin(), plane.end(), planes.begin() + static_cast<std::ptrdiff_t>(c * planeBytes));
         }
     } else {
         const std::size_t rows = std::size_t{channels} * height;
-        if (rows * 2 > r.left()) return std::nullopt;
+        if (rows * 2 > r.left()) throw DamagedData::cutShort();
         std::vector<std::uint32_t> counts(rows);
         for (auto& count : counts) count = r.u16();
         for (std::size_t row = 0; row < std::size_t{used} * height; ++row) {
             const Bytes packed = r.span(counts[row]);
-            if (!r.ok()) return std::nullopt;
+            if (!r.ok()) throw DamagedData::cutShort();
             const std::span<std::uint8_t> out(planes.data() + row * rowBytes, rowBytes);
             if (!unpackRow(packed, out)) return std::nullopt;
         }

@@ -14,7 +14,7 @@ namespace image::detail {
 // at 8 or 16 bits per channel, raw or RLE (PackBits), as RGBA at the
 // document's depth. The first channel past the colour channels is alpha;
 // further ones are ignored. Nothing for other modes, depths, compressions
-// or damaged data.
+// or a broken compressed row; DamagedData for a document cut short.
 std::optional<cv::Mat> decodePsd(Bytes bytes);
 
 } // namespace image::detail
