@@ -4,19 +4,11 @@
 
 #include <fmt/format.h>
 
+#include "core/Files.h"
+
 namespace batch {
 
 namespace fs = std::filesystem;
-
-namespace {
-
-fs::path standardized(const fs::path& path) {
-    std::error_code ec;
-    fs::path absolute = fs::absolute(path, ec);
-    return (ec ? path : absolute).lexically_normal();
-}
-
-} // namespace
 
 OutputClaims::ClaimError OutputClaims::ClaimError::alreadyWritten(const std::string& shownFile,
                                                                   const std::string& itemName) {
@@ -25,12 +17,12 @@ OutputClaims::ClaimError OutputClaims::ClaimError::alreadyWritten(const std::str
                                   shownFile, itemName));
 }
 
-OutputClaims::OutputClaims(const fs::path& outputDirectory) : outputDirectory_(standardized(outputDirectory)) {}
+OutputClaims::OutputClaims(const fs::path& outputDirectory) : outputDirectory_(core::standardized(outputDirectory)) {}
 
 void OutputClaims::claim(const std::vector<fs::path>& files, const core::Uuid& itemID, const fs::path& itemSource) {
     std::vector<fs::path> keys;
     keys.reserve(files.size());
-    for (const auto& file : files) keys.push_back(standardized(file));
+    for (const auto& file : files) keys.push_back(core::standardized(file));
 
     std::lock_guard lock(mutex_);
     for (const auto& key : keys) {

@@ -258,4 +258,10 @@ WorkFolder::~WorkFolder() {
     fs::remove_all(path_, ec); // a work folder, never an output
 }
 
+fs::path standardized(const fs::path& path) {
+    std::error_code ec;
+    fs::path absolute = fs::absolute(path, ec);
+    return (ec ? path : absolute).lexically_normal();
+}
+
 } // namespace core

@@ -115,6 +115,10 @@ std::string readFileHead(const fs::path& path, std::uint64_t limit);
 void checkReadableFile(const fs::path& path);
 // Creates the folder and its parents. Throws FileError.
 void createFolders(const fs::path& path);
+// The path made absolute (against the working folder) and normalised, so
+// that two spellings of one file compare equal. Never fails: a path that
+// can't be made absolute is only normalised.
+fs::path standardized(const fs::path& path);
 
 // A fresh folder under the temporary directory (TMPDIR honoured), removed
 // with everything in it when the guard goes out of scope.

@@ -5,6 +5,7 @@
 #include <string_view>
 #include <system_error>
 
+#include "core/Files.h"
 #include "core/Text.h"
 #include "image/TextureLoaders.h"
 
@@ -81,12 +82,6 @@ std::string lowerExtension(const fs::path& url) {
     if (!ext.empty() && ext.front() == '.') ext.erase(0, 1);
     for (char& c : ext) c = asciiLower(c);
     return ext;
-}
-
-fs::path standardized(const fs::path& p) {
-    std::error_code ec;
-    fs::path absolute = fs::absolute(p, ec);
-    return (ec ? p : absolute).lexically_normal();
 }
 
 // The folder's entries, hidden files and sub-folders left out; nothing when
@@ -212,13 +207,13 @@ std::optional<ChannelPacker::ChannelSources> ChannelPacker::discoverChannels(con
               [](const fs::path& a, const fs::path& b) { return a.filename().string() < b.filename().string(); });
 
     const std::string stem = core::toLower(asked->stem);
-    const fs::path self = standardized(url);
+    const fs::path self = core::standardized(url);
     ChannelSources sources;
     for (const fs::path& candidate : candidates) {
         if (!imageExtensions().count(lowerExtension(candidate))) continue;
         const auto match = identify(candidate);
         if (!match || core::toLower(match->stem) != stem) continue;
-        if (!sources.maps.count(match->channel) || standardized(candidate) == self)
+        if (!sources.maps.count(match->channel) || core::standardized(candidate) == self)
             sources.maps[match->channel] = candidate;
     }
     return sources;

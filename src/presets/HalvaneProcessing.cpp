@@ -22,13 +22,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-fs::path standardized(const fs::path& path) {
-    std::error_code ec;
-    fs::path absolute = fs::absolute(path, ec);
-    if (ec) absolute = path;
-    return absolute.lexically_normal();
-}
-
 // Half away from zero, for values already known to be finite and small.
 int roundedPixels(double value) { return static_cast<int>(std::round(value)); }
 
@@ -111,9 +104,9 @@ fs::path HalvanePreset::bracketLeader(const std::vector<fs::path>& bracket, cons
     if (bracket.empty()) return {};
     std::vector<fs::path> job;
     job.reserve(jobSourcePaths.size());
-    for (const auto& path : jobSourcePaths) job.push_back(standardized(path));
+    for (const auto& path : jobSourcePaths) job.push_back(core::standardized(path));
     for (const auto& file : bracket) {
-        const fs::path s = standardized(file);
+        const fs::path s = core::standardized(file);
         for (const auto& j : job)
             if (j == s) return file;
     }
@@ -240,7 +233,7 @@ std::vector<fs::path> HalvanePreset::process(const batch::BatchItem& item,
             static const std::vector<fs::path> kNoJob;
             const auto& job = context.jobSourcePaths ? *context.jobSourcePaths : kNoJob;
             const fs::path leader = bracketLeader(bracket, job);
-            if (standardized(leader) != standardized(item.sourceURL))
+            if (core::standardized(leader) != core::standardized(item.sourceURL))
                 throw batch::BatchSkip(bracketSkipReason(name, leader));
             progress(context, 0.05, fmt::format("Merging {} exposures...", bracket.size()));
             current = image::Image{};

@@ -5,6 +5,7 @@
 #include <system_error>
 
 #include "batch/TokenRenamer.h"
+#include "core/Files.h"
 #include "presets/HalvanePreset.h"
 #include "presets/QuorvelPreset.h"
 #include "presets/ZentrixPreset.h"
@@ -57,11 +58,7 @@ bool OutputPlanner::hasCollisions(const std::vector<batch::SimulatedItemReport>&
     return std::any_of(reports.begin(), reports.end(), [](const auto& r) { return r.hasCollision; });
 }
 
-fs::path OutputPlanner::standardized(const fs::path& path) {
-    std::error_code ec;
-    fs::path absolute = fs::absolute(path, ec);
-    return (ec ? path : absolute).lexically_normal();
-}
+fs::path OutputPlanner::standardized(const fs::path& path) { return core::standardized(path); }
 
 std::vector<std::string> OutputPlanner::itemNames(const std::vector<batch::SimulatedItemReport>& reports) {
     // The folder that holds every item, however deep.

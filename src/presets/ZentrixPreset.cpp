@@ -5,6 +5,7 @@
 
 #include <fmt/format.h>
 
+#include "core/Files.h"
 #include "core/Numbers.h"
 #include "core/Text.h"
 #include "image/ImageCodecs.h"
@@ -107,10 +108,7 @@ std::optional<std::filesystem::path> ZentrixPreset::groupLeader(const std::vecto
 }
 
 std::filesystem::path ZentrixPreset::standardized(const std::filesystem::path& path) {
-    std::error_code ec;
-    std::filesystem::path absolute = std::filesystem::absolute(path, ec);
-    if (ec) absolute = path;
-    return absolute.lexically_normal();
+    return core::standardized(path);
 }
 
 bool ZentrixPreset::usesDefaultPattern(std::string_view namingPattern) const {
