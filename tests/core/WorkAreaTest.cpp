@@ -2,12 +2,11 @@
 
 #include <sys/file.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <fcntl.h>
-#include <signal.h>
 #include <unistd.h>
 
 #include <fstream>
+#include <functional>
 #include <optional>
 
 #include <gtest/gtest.h>
@@ -95,28 +94,14 @@ TEST(LockedWorkFolder, HonoursTmpdirAsAnAbsolutePath) {
 // first and leaves the second, and nothing else.
 TEST(SweepLeftovers, RemovesADeadRunsLeftoversAndLeavesALiveRunAlone) {
     testsupport::TempDir root, out;
-    int ready[2];
-    ASSERT_EQ(::pipe(ready), 0);
-    const pid_t child = ::fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        ::close(ready[0]);
+    ASSERT_TRUE(testsupport::killedMidway([&](const std::function<void()>& killNow) {
         auto* work = new core::LockedWorkFolder("Quorvel", root.path());
         work->noteOutputFolder(out.path());
         std::ofstream(work->path() / "episode.wav") << "work";
         auto* part = new core::AtomicFile(out.path() / "dead_Master.wav");
         std::ofstream(part->tempPath()) << "partial";
-        const char c = 1;
-        [[maybe_unused]] auto n = ::write(ready[1], &c, 1);
-        ::pause();
-        ::_exit(0);
-    }
-    ::close(ready[1]);
-    char c = 0;
-    ASSERT_EQ(::read(ready[0], &c, 1), 1);
-    ::close(ready[0]);
-    ::kill(child, SIGKILL);
-    ::waitpid(child, nullptr, 0);
+        killNow();
+    }));
 
     core::LockedWorkFolder live("Quorvel", root.path());
     live.noteOutputFolder(out.path());

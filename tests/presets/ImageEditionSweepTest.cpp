@@ -4,14 +4,11 @@
 
 #include <gtest/gtest.h>
 
-#include <csignal>
 #include <fstream>
 #include <functional>
 #include <memory>
 #include <optional>
 #include <string>
-#include <sys/wait.h>
-#include <unistd.h>
 #include <vector>
 
 #include "HalvanePhotos.h"
@@ -61,12 +58,7 @@ TEST_P(ImageEditionSweep, RemovesAKilledItemsLeftoversAndKeepsALiveRunsFiles) {
     const testsupport::ScopedTmpDir own(tmp.path());
 
     // The item is killed while it writes into its output folder.
-    int ready[2];
-    ASSERT_EQ(::pipe(ready), 0);
-    const pid_t child = ::fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        ::close(ready[0]);
+    const bool killed = testsupport::killedMidway([&](const std::function<void()>& killNow) {
         batch::ProcessingContext context;
         context.configuration.outputDirectory = out;
         context.configuration.namingPattern = preset->defaultNamingPattern();
@@ -74,22 +66,14 @@ TEST_P(ImageEditionSweep, RemovesAKilledItemsLeftoversAndKeepsALiveRunsFiles) {
             core::createFolders(setFolder);
             auto* part = new core::AtomicFile(setFolder / "dead.png");
             std::ofstream(part->tempPath()) << "partial";
-            const char byte = 1;
-            [[maybe_unused]] auto n = ::write(ready[1], &byte, 1);
-            ::pause();
+            killNow();
         };
         try {
             preset->process(batch::BatchItem(core::Uuid::random(), source), context);
         } catch (...) {
         }
-        ::_exit(0);
-    }
-    ::close(ready[1]);
-    char byte = 0;
-    ASSERT_EQ(::read(ready[0], &byte, 1), 1) << "the item never got to write";
-    ::close(ready[0]);
-    ::kill(child, SIGKILL);
-    ::waitpid(child, nullptr, 0);
+    });
+    ASSERT_TRUE(killed) << "the item never got to write";
     ASSERT_EQ(names(tmp.path()).size(), 1u); // the killed item's work folder
     ASSERT_EQ(names(setFolder).size(), 1u);  // and its temporary file
 

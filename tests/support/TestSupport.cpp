@@ -1,5 +1,9 @@
 #include "support/TestSupport.h"
 
+#include <sys/wait.h>
+#include <csignal>
+#include <unistd.h>
+
 #include <clocale>
 #include <cstdlib>
 #include <locale>
@@ -52,6 +56,29 @@ CommaDecimalLocale::CommaDecimalLocale() {
 CommaDecimalLocale::~CommaDecimalLocale() {
     std::setlocale(LC_ALL, previous_.c_str());
     std::locale::global(std::locale::classic());
+}
+
+bool killedMidway(const std::function<void(const std::function<void()>& killNow)>& body) {
+    int ready[2];
+    if (::pipe(ready) != 0) return false;
+    const pid_t child = ::fork();
+    if (child < 0) return false;
+    if (child == 0) {
+        ::close(ready[0]);
+        body([&] {
+            const char byte = 1;
+            [[maybe_unused]] auto n = ::write(ready[1], &byte, 1);
+            ::pause();
+        });
+        ::_exit(0);
+    }
+    ::close(ready[1]);
+    char byte = 0;
+    const bool reached = ::read(ready[0], &byte, 1) == 1;
+    ::close(ready[0]);
+    ::kill(child, SIGKILL);
+    ::waitpid(child, nullptr, 0);
+    return reached;
 }
 
 } // namespace testsupport

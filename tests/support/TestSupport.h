@@ -1,6 +1,7 @@
 #pragma once
 
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -46,6 +47,11 @@ public:
 private:
     std::optional<std::string> previous_;
 };
+
+// Runs `body` in a forked child and kills it with SIGKILL once it calls the
+// function it is given, as a run killed mid-write. False when the child
+// ended without calling it.
+bool killedMidway(const std::function<void(const std::function<void()>& killNow)>& body);
 
 // Switches LC_ALL (and the C++ global locale) to a comma-decimal locale for
 // the lifetime of the object, so tests can prove number text ignores it.
