@@ -44,7 +44,7 @@ endif()
 if(EXISTS ${PROJECT_SOURCE_DIR}/src/image/CMakeLists.txt)
   find_package(OpenCV REQUIRED COMPONENTS core imgproc imgcodecs photo)
   pkg_check_modules(IMAGELIBS REQUIRED IMPORTED_TARGET
-    libturbojpeg libpng libheif libraw_r lcms2 exiv2 libtiff-4 OpenEXR stb)
+    libjpeg libturbojpeg libpng libheif libraw_r lcms2 exiv2 libtiff-4 OpenEXR stb)
   # libvips only resamples; it comes in separately so its GLib headers stay
   # out of every other target.
   pkg_check_modules(VIPS REQUIRED IMPORTED_TARGET vips)

@@ -224,9 +224,11 @@ std::optional<ChannelPacker::ChannelSources> ChannelPacker::discoverChannels(con
 PixelSize ChannelPacker::sourceSize(const ChannelSources& sources) const {
     const auto primary = sources.primaryURL();
     if (!primary) throw PackingError::noSourceImagesFound();
-    const auto size = pixelSize(*primary);
-    if (!size) throw PackingError::noSourceImagesFound();
-    return *size;
+    try {
+        return pixelSizeOrFail(*primary);
+    } catch (const PackingError& unreadable) {
+        throw PackingError::noSourceImagesFound(unreadable);
+    }
 }
 
 PackedTexture ChannelPacker::pack(const ChannelSources& sources, EngineProfile profile, int width,

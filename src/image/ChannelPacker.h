@@ -73,7 +73,8 @@ public:
     std::optional<ChannelSources> discoverChannels(const std::filesystem::path& url) const;
 
     // The pixel size of the primary map, from its header. Throws
-    // noSourceImagesFound when there is no map or its size can't be read.
+    // noSourceImagesFound when there is no map or its size can't be read
+    // (then with the map's name and the reason, as cannotRead gives them).
     PixelSize sourceSize(const ChannelSources& sources) const;
 
     // The material packed in the profile's layout at exactly width x height.
@@ -90,6 +91,9 @@ public:
     // Loaders shared with the normal-map generator and the tiling check.
     // The stored pixel size from the file's header; no pixel is decoded.
     static std::optional<PixelSize> pixelSize(const std::filesystem::path& url);
+    // The same, or PackingError::cannotRead with the reason the file has
+    // none (the file is empty, not an image, not a regular file, ...).
+    static PixelSize pixelSizeOrFail(const std::filesystem::path& url);
     // The map's gray values at width x height (BT.709 luma of colour
     // sources, halves rounded away from zero). Throws as
     // textures::decodeTexture does; nothing when it gives no gray values.

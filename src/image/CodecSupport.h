@@ -28,6 +28,15 @@ public:
     static DamagedData cutShort() { return DamagedData(kCutShort); }
 };
 
+// Thrown by the Photoshop reader for a valid document of a kind it doesn't
+// read.
+class UnsupportedDocument : public std::runtime_error {
+public:
+    explicit UnsupportedDocument(PhotoshopVariant variant)
+        : std::runtime_error("unsupported Photoshop document"), variant(variant) {}
+    PhotoshopVariant variant;
+};
+
 enum class FileKind { jpeg, png, tiff, dngOrTiffRaw, exr, bmp, webp, heif, cameraRaw, psd, gif, unknown };
 
 // What the first bytes say the file is.

@@ -1,6 +1,8 @@
 #include "image/ImageCodecs.h"
 
+#include <algorithm>
 #include <cstring>
+#include <iterator>
 #include <memory>
 #include <new>
 #include <string_view>
@@ -10,12 +12,12 @@
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 #include <stb_image.h>
-#include <turbojpeg.h>
 
 #include "core/Error.h"
 #include "core/Files.h"
 #include "image/CodecSupport.h"
 #include "image/ImageDecoders.h"
+#include "image/JpegDecoder.h"
 #include "image/PSDDecoder.h"
 
 namespace image {
@@ -25,48 +27,16 @@ namespace {
 using detail::Bytes;
 using detail::FileKind;
 
-struct TurboHandle {
-    tjhandle handle = tjInitDecompress();
-    ~TurboHandle() {
-        if (handle) tjDestroy(handle);
-    }
-};
-
-std::optional<cv::Mat> decodeOpenCV(Bytes bytes, int flags = cv::IMREAD_UNCHANGED) {
+std::optional<cv::Mat> decodeOpenCV(Bytes bytes) {
     try {
         const cv::Mat wrapped(1, static_cast<int>(bytes.size()), CV_8U, const_cast<std::uint8_t*>(bytes.data()));
-        const cv::Mat decoded = cv::imdecode(wrapped, flags);
+        const cv::Mat decoded = cv::imdecode(wrapped, cv::IMREAD_UNCHANGED);
         if (decoded.empty()) return std::nullopt;
         return detail::toRGBA(decoded);
     } catch (const cv::Exception& e) {
         if (isOutOfMemory(e)) throw;
         return std::nullopt;
     }
-}
-
-std::optional<cv::Mat> decodeJpeg(Bytes bytes) {
-    TurboHandle tj;
-    if (!tj.handle) return std::nullopt;
-    int width = 0, height = 0, subsampling = 0, colorspace = 0;
-    auto* data = const_cast<unsigned char*>(bytes.data());
-    const auto size = static_cast<unsigned long>(bytes.size());
-    if (tjDecompressHeader3(tj.handle, data, size, &width, &height, &subsampling, &colorspace) != 0 &&
-        (tjGetErrorCode(tj.handle) != TJERR_WARNING || width <= 0 || height <= 0))
-        return std::nullopt;
-    if (colorspace == TJCS_CMYK || colorspace == TJCS_YCCK)
-        return decodeOpenCV(bytes, cv::IMREAD_COLOR | cv::IMREAD_IGNORE_ORIENTATION);
-    cv::Mat rgba(height, width, CV_8UC4);
-    if (tjDecompress2(tj.handle, data, size, rgba.data, width, static_cast<int>(rgba.step), height, TJPF_RGBA, 0) != 0) {
-        // A warning (premature end of data, corrupt data) still leaves a
-        // picture, with the missing part filled in grey: not one to use.
-        // Stray bytes between segments, which many cameras and editors
-        // leave, lose nothing: that picture is whole.
-        if (tjGetErrorCode(tj.handle) != TJERR_WARNING) return std::nullopt;
-        const std::string_view warning = tjGetErrorStr2(tj.handle);
-        if (warning.find("extraneous bytes before marker") == std::string_view::npos)
-            throw detail::DamagedData(std::string(warning));
-    }
-    return rgba;
 }
 
 // stb_image reads from these callbacks, so that a read past the end of the
@@ -140,7 +110,7 @@ std::optional<Image> decodeKind(Bytes bytes, FileKind kind, const DecodeOptions&
     };
     switch (kind) {
     case FileKind::jpeg:
-        plain(decodeJpeg(bytes));
+        plain(detail::decodeJpeg(bytes));
         break;
     case FileKind::heif:
         image = detail::decodeHeif(bytes, options.upright);
@@ -214,6 +184,8 @@ Image decode(Bytes bytes, const DecodeOptions& options, const std::filesystem::p
         image = decodeKind(bytes, kind, options);
     } catch (const detail::DamagedData& e) {
         throw ImageReadError::damaged(file, e.what());
+    } catch (const detail::UnsupportedDocument& e) {
+        throw ImageReadError::unsupported(file, e.variant);
     } catch (const std::exception& e) {
         if (isOutOfMemory(e)) throw ImageReadError::notEnoughMemory(file, size);
         throw ImageReadError::damaged(file, e.what());
@@ -257,6 +229,29 @@ ImageReadError ImageReadError::overPixelLimit(const std::filesystem::path& file,
 ImageReadError ImageReadError::damaged(const std::filesystem::path& file, const std::string& detail) {
     return {Kind::damaged, fmt::format("{} is damaged: {}", file.filename().string(), detail),
             fmt::format("the file is damaged: {}", detail)};
+}
+ImageReadError ImageReadError::unsupported(const std::filesystem::path& file, PhotoshopVariant variant) {
+    struct Texts {
+        PhotoshopVariant variant;
+        std::string_view document; // what the file is
+        std::string_view read;     // what is read instead
+    };
+    constexpr std::string_view kModes = "RGB and Grayscale";
+    constexpr Texts kTexts[] = {
+        {PhotoshopVariant::bitmap, "a Bitmap", kModes},
+        {PhotoshopVariant::indexed, "an Indexed", kModes},
+        {PhotoshopVariant::cmyk, "a CMYK", kModes},
+        {PhotoshopVariant::multichannel, "a Multichannel", kModes},
+        {PhotoshopVariant::duotone, "a Duotone", kModes},
+        {PhotoshopVariant::lab, "a Lab", kModes},
+        {PhotoshopVariant::floatingPoint, "a 32-bit", "8- and 16-bit"},
+        {PhotoshopVariant::zipCompressed, "a ZIP-compressed", "uncompressed and RLE-compressed"},
+        {PhotoshopVariant::largeDocument, "a large-format (PSB)", "standard (PSD)"},
+    };
+    const auto* texts = std::find_if(std::begin(kTexts), std::end(kTexts),
+                                     [&](const Texts& t) { return t.variant == variant; });
+    const std::string reason = fmt::format("{} Photoshop document; only {} documents are read", texts->document, texts->read);
+    return {Kind::unsupported, fmt::format("{} is {}", file.filename().string(), reason), reason};
 }
 ImageReadError ImageReadError::notEnoughMemory(const std::filesystem::path& file, PixelSize size) {
     const std::string dimensions = size.width > 0 && size.height > 0 ? " (" + sizeText(size) + ")" : "";

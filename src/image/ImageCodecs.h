@@ -28,12 +28,27 @@ struct PixelSize {
     bool operator==(const PixelSize&) const = default;
 };
 
+// Photoshop documents that are valid but not read: colour modes other than
+// RGB and Grayscale, 32 bits a channel, ZIP-compressed picture data, and the
+// large document format (PSB).
+enum class PhotoshopVariant {
+    bitmap,
+    indexed,
+    cmyk,
+    multichannel,
+    duotone,
+    lab,
+    floatingPoint,
+    zipCompressed,
+    largeDocument
+};
+
 // Why a file gave no picture. what() names the file ("cut.jpg is damaged:
 // Premature end of JPEG file"); reason() says why without the name, for a
 // caller that puts it after a text of its own ("the file is empty").
 class ImageReadError : public core::Error {
 public:
-    enum class Kind { unreadable, empty, notAnImage, overPixelLimit, damaged, outOfMemory };
+    enum class Kind { unreadable, empty, notAnImage, overPixelLimit, damaged, unsupported, outOfMemory };
 
     // The file could not be opened or read, or is no regular file: the
     // file error's own text and reason.
@@ -48,16 +63,22 @@ public:
     // "<name> is damaged: <what the decoder found>"; reason "the file is
     // damaged: <...>"
     static ImageReadError damaged(const std::filesystem::path& file, const std::string& detail);
+    // "<name> is a CMYK Photoshop document; only RGB and Grayscale documents
+    // are read", and the like for the other variants; reason "a CMYK
+    // Photoshop document; only ..."
+    static ImageReadError unsupported(const std::filesystem::path& file, PhotoshopVariant variant);
     // "Not enough memory to process <name> (W × H)"; reason "not enough
     // memory (W × H)". Without a size (0 × 0) the brackets are left out.
     static ImageReadError notEnoughMemory(const std::filesystem::path& file, PixelSize size);
 
     Kind kind() const { return kind_; }
     const std::string& reason() const { return reason_; }
-    // A damaged file and a shortage of memory are said in full by what();
-    // the other kinds read as the reason after a caller's "could not
-    // decode" text.
-    bool standsAlone() const { return kind_ == Kind::damaged || kind_ == Kind::outOfMemory; }
+    // A damaged file, a document of a kind not read and a shortage of
+    // memory are said in full by what(); the other kinds read as the reason
+    // after a caller's "could not decode" text.
+    bool standsAlone() const {
+        return kind_ == Kind::damaged || kind_ == Kind::unsupported || kind_ == Kind::outOfMemory;
+    }
 
 private:
     ImageReadError(Kind kind, const std::string& text, std::string reason)
@@ -78,8 +99,9 @@ bool isOutOfMemory(const std::exception& error);
 // WebP, HEIC/HEIF, camera raws, TGA, PSD. The file is read through
 // core::ReadableFile (no FIFO, device or folder; at most 2 GiB); a header
 // claiming more than kMaxImagePixels is refused before any pixel is
-// decoded, and a decoder that meets missing or corrupt data fails the
-// whole picture. Throws ImageReadError.
+// decoded, and a decoder that meets missing or corrupt data (any warning of
+// libjpeg but stray bytes between segments) fails the whole picture.
+// Throws ImageReadError.
 Image loadImageFile(const std::filesystem::path& path, const DecodeOptions& options = {});
 // An encoded file already in memory; `file` names it in the errors.
 Image loadImageData(const std::vector<std::uint8_t>& bytes, const std::filesystem::path& file,

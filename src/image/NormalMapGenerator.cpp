@@ -40,14 +40,7 @@ std::uint8_t toByte(double unit) {
 
 PackedTexture NormalMapGenerator::fromHeight(const fs::path& url, double strength, NormalConvention convention,
                                              int maxSize, bool wrap) {
-    // The header's size, or the reason the file has none.
-    PixelSize size;
-    try {
-        size = loadPixelSize(url);
-    } catch (const ImageReadError& e) {
-        throw PackingError::cannotRead(url, e.reason());
-    }
-    if (size.width <= 0 || size.height <= 0) throw PackingError::cannotRead(url);
+    const PixelSize size = ChannelPacker::pixelSizeOrFail(url);
     int w = size.width;
     int h = size.height;
     const int longer = std::max(w, h);

@@ -12,7 +12,23 @@ constexpr std::uint16_t kGrayscale = 1;
 constexpr std::uint16_t kRGB = 3;
 constexpr std::uint16_t kRaw = 0;
 constexpr std::uint16_t kRLE = 1;
+constexpr std::uint16_t kZip = 2;
+constexpr std::uint16_t kZipPredicted = 3;
+constexpr std::uint16_t kLargeDocument = 2; // the version of a PSB file
 constexpr std::uint32_t kMaxSide = 300000;
+
+// The colour modes of valid documents that aren't read.
+std::optional<PhotoshopVariant> unreadMode(std::uint32_t mode) {
+    switch (mode) {
+    case 0: return PhotoshopVariant::bitmap;
+    case 2: return PhotoshopVariant::indexed;
+    case 4: return PhotoshopVariant::cmyk;
+    case 7: return PhotoshopVariant::multichannel;
+    case 8: return PhotoshopVariant::duotone;
+    case 9: return PhotoshopVariant::lab;
+    default: return std::nullopt;
+    }
+}
 
 // Reads big-endian fields front to back; any read past the end marks the
 // reader failed and gives 0.
@@ -95,17 +111,27 @@ template <typename T> void removeWhiteMatte(cv::Mat& rgba, double top) {
     }
 }
 
+// The least a PackBits row of `rowBytes` bytes can take: runs of 128 repeats.
+std::size_t leastPackedRow(std::size_t rowBytes) { return 2 * ((rowBytes + 127) / 128); }
+
 } // namespace
 
 std::optional<cv::Mat> decodePsd(Bytes bytes) {
     Reader r(bytes);
-    if (r.u32() != 0x38425053u /* 8BPS */ || r.u16() != 1) return std::nullopt;
+    if (r.u32() != 0x38425053u /* 8BPS */) return std::nullopt;
+    const std::uint32_t version = r.u16();
+    if (version == kLargeDocument) throw UnsupportedDocument(PhotoshopVariant::largeDocument);
+    if (version != 1) return std::nullopt;
     r.skip(6);
     const std::uint32_t channels = r.u16();
     const std::uint32_t height = r.u32(), width = r.u32();
     const std::uint32_t depth = r.u16(), mode = r.u16();
     if (!r.ok() || width == 0 || height == 0 || width > kMaxSide || height > kMaxSide) return std::nullopt;
-    if ((mode != kGrayscale && mode != kRGB) || (depth != 8 && depth != 16)) return std::nullopt;
+    if (std::int64_t{width} * height > kMaxImagePixels) return std::nullopt;
+    if (const auto variant = unreadMode(mode)) throw UnsupportedDocument(*variant);
+    if (mode != kGrayscale && mode != kRGB) return std::nullopt;
+    if (depth == 32) throw UnsupportedDocument(PhotoshopVariant::floatingPoint);
+    if (depth != 8 && depth != 16) return std::nullopt;
     const std::uint32_t colour = mode == kRGB ? 3 : 1;
     if (channels < colour || channels > 56) return std::nullopt;
     const std::uint32_t used = channels > colour ? colour + 1 : colour; // with alpha when there is one
@@ -113,26 +139,39 @@ std::optional<cv::Mat> decodePsd(Bytes bytes) {
     for (int section = 0; section < 3; ++section) r.skip(r.u32()); // colour mode data, resources, layers
     const std::uint32_t compression = r.u16();
     if (!r.ok()) throw DamagedData::cutShort();
+    if (compression == kZip || compression == kZipPredicted) throw UnsupportedDocument(PhotoshopVariant::zipCompressed);
     if (compression != kRaw && compression != kRLE) return std::nullopt;
 
+    // What the header claims is checked against what the file holds before
+    // the planes are made: a header alone must not cost the memory of the
+    // picture it claims.
     const std::size_t bytesPerSample = depth / 8;
     const std::size_t rowBytes = std::size_t{width} * bytesPerSample;
     const std::size_t planeBytes = rowBytes * height;
+    std::vector<std::uint32_t> counts; // RLE: the packed size of every row of every channel
+    if (compression == kRaw) {
+        if (planeBytes * channels > r.left()) throw DamagedData::cutShort();
+    } else {
+        const std::size_t rows = std::size_t{channels} * height;
+        if (rows * 2 > r.left()) throw DamagedData::cutShort();
+        counts.resize(rows);
+        std::size_t total = 0;
+        for (auto& count : counts) total += count = r.u16();
+        if (total > r.left()) throw DamagedData::cutShort();
+        const std::size_t least = leastPackedRow(rowBytes);
+        for (std::size_t row = 0; row < std::size_t{used} * height; ++row)
+            if (counts[row] < least) return std::nullopt;
+    }
+
     std::vector<std::uint8_t> planes(planeBytes * used);
     if (compression == kRaw) {
         for (std::uint32_t c = 0; c < used; ++c) {
             const Bytes plane = r.span(planeBytes);
-            if (!r.ok()) throw DamagedData::cutShort();
             std::copy(plane.begin(), plane.end(), planes.begin() + static_cast<std::ptrdiff_t>(c * planeBytes));
         }
     } else {
-        const std::size_t rows = std::size_t{channels} * height;
-        if (rows * 2 > r.left()) throw DamagedData::cutShort();
-        std::vector<std::uint32_t> counts(rows);
-        for (auto& count : counts) count = r.u16();
         for (std::size_t row = 0; row < std::size_t{used} * height; ++row) {
             const Bytes packed = r.span(counts[row]);
-            if (!r.ok()) throw DamagedData::cutShort();
             const std::span<std::uint8_t> out(planes.data() + row * rowBytes, rowBytes);
             if (!unpackRow(packed, out)) return std::nullopt;
         }

@@ -31,6 +31,11 @@ PackingError PackingError::noSourceImagesFound() {
     return PackingError(Kind::noSourceImagesFound, std::string(kNoSourcesText));
 }
 
+PackingError PackingError::noSourceImagesFound(const PackingError& unreadable) {
+    return PackingError(Kind::noSourceImagesFound, std::string(kNoSourcesText) + " " + unreadable.what(),
+                        unreadable.url());
+}
+
 PackingError PackingError::compositionFailed() {
     return PackingError(Kind::compositionFailed, std::string(kCompositionFailedText));
 }

@@ -22,11 +22,15 @@ public:
     static PackingError cannotRead(const std::filesystem::path& url, const std::string& reason);
     // "No valid source texture maps found for channel packing."
     static PackingError noSourceImagesFound();
+    // The same followed by why the primary map can't be read: "No valid
+    // source texture maps found for channel packing. Could not read texture
+    // map <file name>: <reason>."
+    static PackingError noSourceImagesFound(const PackingError& unreadable);
     // "Failed to composite RGBA channels."
     static PackingError compositionFailed();
 
     Kind kind() const { return kind_; }
-    // The map concerned (cannotRead only).
+    // The map concerned (cannotRead, and noSourceImagesFound with a map).
     const std::filesystem::path& url() const { return url_; }
 
 private:

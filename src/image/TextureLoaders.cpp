@@ -141,6 +141,17 @@ std::optional<PixelSize> ChannelPacker::pixelSize(const std::filesystem::path& u
     return size;
 }
 
+PixelSize ChannelPacker::pixelSizeOrFail(const std::filesystem::path& url) {
+    PixelSize size;
+    try {
+        size = loadPixelSize(url);
+    } catch (const ImageReadError& e) {
+        throw PackingError::cannotRead(url, e.reason());
+    }
+    if (size.width <= 0 || size.height <= 0) throw PackingError::cannotRead(url);
+    return size;
+}
+
 std::optional<std::vector<std::uint8_t>> ChannelPacker::loadGrayscale(const std::filesystem::path& url, int width,
                                                                       int height) {
     if (width < 0 || height < 0) return std::nullopt;

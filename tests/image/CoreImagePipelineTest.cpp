@@ -326,7 +326,63 @@ INSTANTIATE_TEST_SUITE_P(
                         return testsupport::cutFile(testsupport::magickPicture(d / n, 64, 64), 1.0 / 3.0);
                     },
                     "third.psd is damaged: the file ends before the picture does",
-                    "the file is damaged: the file ends before the picture does"}),
+                    "the file is damaged: the file ends before the picture does"},
+        // Warnings from libjpeg count whatever the colour model and however
+        // many came before: stray bytes alone lose nothing, a cut does.
+        LoadFailure{"cmyk.jpg",
+                    [](const fs::path& d, const std::string& n) {
+                        return testsupport::cutFile(
+                            testsupport::magickPicture(d / n, 400, 300, {"-colorspace", "CMYK"}), 0.4);
+                    },
+                    "cmyk.jpg is damaged: Premature end of JPEG file",
+                    "the file is damaged: Premature end of JPEG file"},
+        LoadFailure{"stray.jpg",
+                    [](const fs::path& d, const std::string& n) {
+                        return testsupport::cutFile(
+                            testsupport::strayBytesBeforeTables(testsupport::magickPicture(d / n, 400, 300)), 0.4);
+                    },
+                    "stray.jpg is damaged: Premature end of JPEG file",
+                    "the file is damaged: Premature end of JPEG file"},
+        // Headers claiming 17320 x 17320 at 16 bits (2.4 GB of planes) over
+        // no picture data: refused before anything is allocated.
+        LoadFailure{"bomb.psd",
+                    [](const fs::path& d, const std::string& n) {
+                        return testsupport::photoshopHeaderClaiming(d / n, 17320, 17320, 16, 0);
+                    },
+                    "bomb.psd is damaged: the file ends before the picture does",
+                    "the file is damaged: the file ends before the picture does"},
+        LoadFailure{"rle-bomb.psd",
+                    [](const fs::path& d, const std::string& n) {
+                        return testsupport::photoshopHeaderClaiming(d / n, 17320, 17320, 16, 1);
+                    },
+                    "rle-bomb.psd is damaged: the file ends before the picture does",
+                    "the file is damaged: the file ends before the picture does"},
+        // Valid documents of a kind not read say what they are.
+        LoadFailure{"cmyk.psd",
+                    [](const fs::path& d, const std::string& n) {
+                        return testsupport::magickPicture(d / n, 64, 64, {"-colorspace", "CMYK"});
+                    },
+                    "cmyk.psd is a CMYK Photoshop document; only RGB and Grayscale documents are read",
+                    "a CMYK Photoshop document; only RGB and Grayscale documents are read"},
+        LoadFailure{"float.psd",
+                    [](const fs::path& d, const std::string& n) {
+                        return testsupport::photoshopWith(d / n, testsupport::PhotoshopField::depth, 32);
+                    },
+                    "float.psd is a 32-bit Photoshop document; only 8- and 16-bit documents are read",
+                    "a 32-bit Photoshop document; only 8- and 16-bit documents are read"},
+        LoadFailure{"zip.psd",
+                    [](const fs::path& d, const std::string& n) {
+                        return testsupport::photoshopWith(d / n, testsupport::PhotoshopField::compression, 2);
+                    },
+                    "zip.psd is a ZIP-compressed Photoshop document; only uncompressed and RLE-compressed documents "
+                    "are read",
+                    "a ZIP-compressed Photoshop document; only uncompressed and RLE-compressed documents are read"},
+        LoadFailure{"large.psb",
+                    [](const fs::path& d, const std::string& n) {
+                        return testsupport::photoshopWith(d / n, testsupport::PhotoshopField::version, 2);
+                    },
+                    "large.psb is a large-format (PSB) Photoshop document; only standard (PSD) documents are read",
+                    "a large-format (PSB) Photoshop document; only standard (PSD) documents are read"}),
     describe);
 
 TEST(ImageCodecs, WholePicturesOfTheCutFormatsStillLoad) {
@@ -341,12 +397,7 @@ TEST(ImageCodecs, WholePicturesOfTheCutFormatsStillLoad) {
     }
     // Stray bytes between two segments make libjpeg-turbo warn, but the
     // picture is whole: cameras and editors leave such files.
-    const fs::path stray = testsupport::magickPicture(dir / "stray.jpg", 64, 48);
-    auto bytes = core::readFile(stray);
-    const auto tables = bytes.find("\xFF\xDB");
-    ASSERT_NE(tables, std::string::npos);
-    bytes.insert(tables, "\x01\x02\x03");
-    core::writeFileAtomically(stray, bytes);
+    const fs::path stray = testsupport::strayBytesBeforeTables(testsupport::magickPicture(dir / "stray.jpg", 64, 48));
     EXPECT_EQ(pipeline().loadImageOrFail(stray).width(), 64);
 }
 

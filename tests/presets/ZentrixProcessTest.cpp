@@ -428,12 +428,18 @@ TEST(ZentrixInputs, FilesThatGiveNoPictureFailByNameAndWriteNothing) {
           {"zero.png", "Failed to open texture image at zero.png: not a regular file"},
           {"header.tga", "header.tga is damaged: the file ends before the picture does"},
           {"cut.jpg", "cut.jpg is damaged: Premature end of JPEG file"}}},
-        // Rock_Roughness.png is a FIFO that only the packing of Rock_AO.png reads.
+        // Rock_Roughness.png is a FIFO that only the packing of Rock_AO.png
+        // reads; Clay_AO.png and Mud_AO.png are unreadable primary maps beside
+        // good roughness maps.
         {OperationalMode::channelPackingORM,
-         {"Rock_AO.png", "Stone_AO.tga", "Slab_AO.png"},
+         {"Rock_AO.png", "Stone_AO.tga", "Slab_AO.png", "Clay_AO.png", "Mud_AO.png"},
          {{"Rock_AO.png", "Could not read texture map Rock_Roughness.png: not a regular file."},
           {"Stone_AO.tga", "Stone_AO.tga is damaged: the file ends before the picture does"},
-          {"Slab_AO.png", "Could not read texture map Slab_Roughness.png: not a regular file."}}},
+          {"Slab_AO.png", "Could not read texture map Slab_Roughness.png: not a regular file."},
+          {"Clay_AO.png", "No valid source texture maps found for channel packing. "
+                          "Could not read texture map Clay_AO.png: not a regular file."},
+          {"Mud_AO.png", "No valid source texture maps found for channel packing. "
+                         "Could not read texture map Mud_AO.png: not an image."}}},
         {OperationalMode::tilingCheck,
          {"header.tga", "pipe.png"},
          {{"header.tga", "header.tga is damaged: the file ends before the picture does"},
@@ -450,6 +456,10 @@ TEST(ZentrixInputs, FilesThatGiveNoPictureFailByNameAndWriteNothing) {
         testsupport::tgaHeaderOnly(dir / "Stone_AO.tga", 64, 64);
         writeGray(dir / "Slab_AO.png", 32, 32, 90);
         testsupport::linkToZeros(dir / "Slab_Roughness.png");
+        testsupport::makeFifo(dir / "Clay_AO.png");
+        writeGray(dir / "Clay_Roughness.png", 32, 32, 60);
+        core::writeFileAtomically(dir / "Mud_AO.png", "these are no pixels");
+        writeGray(dir / "Mud_Roughness.png", 32, 32, 70);
         fs::create_directory(dir / "out");
         std::vector<fs::path> files;
         for (const auto& name : c.queued) files.push_back(dir / name);

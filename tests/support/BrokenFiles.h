@@ -72,6 +72,75 @@ inline fs::path pngHeaderClaiming(const fs::path& path, std::uint32_t width, std
     return path;
 }
 
+// Three stray bytes before the first quantisation table of a JPEG: the
+// picture stays whole, libjpeg warns "extraneous bytes before marker".
+inline fs::path strayBytesBeforeTables(const fs::path& path) {
+    auto bytes = core::readFile(path);
+    const auto tables = bytes.find("\xFF\xDB");
+    EXPECT_NE(tables, std::string::npos) << path;
+    if (tables != std::string::npos) bytes.insert(tables, "\x01\x02\x03");
+    core::writeFileAtomically(path, bytes);
+    return path;
+}
+
+namespace detail {
+inline void appendBigEndian(std::string& bytes, std::uint32_t value, int size) {
+    for (int shift = 8 * (size - 1); shift >= 0; shift -= 8) bytes += static_cast<char>((value >> shift) & 0xFF);
+}
+} // namespace detail
+
+// A Photoshop header claiming an RGBA document of width x height at `depth`
+// bits, empty colour-mode, resource and layer sections, and the picture
+// data's compression (0 raw, 1 RLE). Raw gives no picture data at all; RLE
+// gives the table of row byte counts (each the least a row can take) and
+// no rows.
+inline fs::path photoshopHeaderClaiming(const fs::path& path, std::uint32_t width, std::uint32_t height,
+                                        std::uint16_t depth, std::uint16_t compression) {
+    constexpr std::uint32_t kChannels = 4;
+    std::string bytes("8BPS\0\x01\0\0\0\0\0\0", 12);
+    detail::appendBigEndian(bytes, kChannels, 2);
+    detail::appendBigEndian(bytes, height, 4);
+    detail::appendBigEndian(bytes, width, 4);
+    detail::appendBigEndian(bytes, depth, 2);
+    detail::appendBigEndian(bytes, 3, 2); // RGB
+    bytes.append(12, '\0');               // three empty sections
+    detail::appendBigEndian(bytes, compression, 2);
+    if (compression == 1) {
+        const std::uint32_t rowBytes = width * depth / 8;
+        const std::uint32_t count = 2 * ((rowBytes + 127) / 128); // runs of 128 repeats
+        for (std::uint32_t row = 0; row < kChannels * height; ++row) detail::appendBigEndian(bytes, count, 2);
+    }
+    core::writeFileAtomically(path, bytes);
+    return path;
+}
+
+// A whole RGB Photoshop document (ImageMagick's rose) with one field
+// changed: the version, the depth, the colour mode or the picture data's
+// compression.
+enum class PhotoshopField { version, depth, mode, compression };
+inline fs::path photoshopWith(const fs::path& path, PhotoshopField field, std::uint16_t value) {
+    magickPicture(path, 16, 16, {"-type", "TrueColor"});
+    auto bytes = core::readFile(path);
+    std::size_t at = 0;
+    switch (field) {
+    case PhotoshopField::version: at = 4; break;
+    case PhotoshopField::depth: at = 22; break;
+    case PhotoshopField::mode: at = 24; break;
+    case PhotoshopField::compression:
+        at = 26;
+        for (int section = 0; section < 3; ++section) {
+            std::uint32_t length = 0;
+            for (int i = 0; i < 4; ++i) length = (length << 8) | static_cast<std::uint8_t>(bytes.at(at + i));
+            at += 4 + length;
+        }
+        break;
+    }
+    bytes.at(at) = static_cast<char>(value >> 8);
+    bytes.at(at + 1) = static_cast<char>(value & 0xFF);
+    core::writeFileAtomically(path, bytes);
+    return path;
+}
+
 // The process's peak resident size so far, in KiB.
 inline long peakResidentKiB() {
     struct rusage usage {};
