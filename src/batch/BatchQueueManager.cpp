@@ -68,15 +68,18 @@ struct Run {
     bool cancellationLogged = false;
     std::promise<ExecutionReport> promise;
     std::shared_ptr<const std::vector<fs::path>> sourcePaths;
-    // The files the run's items have claimed, shared by all of them.
+    // The files the run's items have claimed and the work they share, both
+    // shared by all of them.
     std::shared_ptr<OutputClaims> claims;
+    std::shared_ptr<SharedWork> sharedWork = std::make_shared<SharedWork>();
 
     Run(ProcessingJob job, std::shared_ptr<const BatchPreset> preset)
-        : job(std::move(job)), preset(std::move(preset)),
-          claims(std::make_shared<OutputClaims>(this->job.configuration.outputDirectory)) {
+        : job(std::move(job)), preset(std::move(preset)) {
         auto paths = std::make_shared<std::vector<fs::path>>();
         paths->reserve(this->job.items.size());
         for (const auto& item : this->job.items) paths->push_back(item.sourceURL);
+        claims = std::make_shared<OutputClaims>(this->job.configuration.outputDirectory,
+                                                this->job.configuration.namingPattern, *paths);
         sourcePaths = std::move(paths);
     }
 };
@@ -143,7 +146,8 @@ ProcessingContext BatchQueueManager::Core::makeContext(const std::shared_ptr<Run
     context.itemIndex = static_cast<int>(index) + 1;
     context.totalItems = run->job.totalItems();
     context.jobSourcePaths = run->sourcePaths;
-    context.claimant = {run->claims, itemID, run->job.items[index].sourceURL};
+    context.claimant = {run->claims, index};
+    context.sharedWork = run->sharedWork;
     context.onProgressUpdate = [weak, jobID, itemID](double fraction, std::optional<std::string>) {
         auto strong = weak.lock();
         if (!strong) return;

@@ -9,6 +9,7 @@
 
 #include "batch/BatchConfiguration.h"
 #include "batch/OutputClaims.h"
+#include "batch/SharedWork.h"
 #include "core/Uuid.h"
 
 namespace batch {
@@ -29,6 +30,9 @@ struct ProcessingContext {
     // This item's hold on the run's output claims: claim a file before
     // writing it. Checks nothing for a context made by hand.
     OutputClaimant claimant;
+    // Work the run's items share, done once for all of them. Empty for a
+    // context made by hand.
+    std::shared_ptr<SharedWork> sharedWork;
     ProgressCallback onProgressUpdate;
     LogCallback log;
 };

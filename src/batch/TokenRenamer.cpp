@@ -17,6 +17,9 @@ namespace {
 
 using Variables = std::map<std::string, std::string>;
 
+// {index} and {index:N}, the width in group 1.
+constexpr std::string_view kIndexToken = R"(\{index(?::(\d+))?\})";
+
 // Characters that may not appear in a base name; each becomes one "_".
 constexpr std::string_view kUnsafeCharacters{":/\\?%*|\"<>#\0", 12};
 
@@ -105,6 +108,16 @@ std::string TokenRenamer::padInteger(std::int64_t value, std::int64_t width) {
     return digits;
 }
 
+std::string TokenRenamer::missingItemTokens(std::string_view pattern) {
+    auto index = core::IcuRegex::compile(kIndexToken);
+    const bool hasIndex = index && !index->findAll(pattern).empty();
+    const bool hasName = pattern.find("{name}") != std::string_view::npos;
+    if (hasIndex && hasName) return {};
+    if (hasIndex) return "{name}";
+    if (hasName) return "{index}";
+    return "{index} or {name}";
+}
+
 std::string TokenRenamer::resolve(std::string_view pattern, const BatchItem& item, std::int64_t index,
                                   std::int64_t total, const Variables& contextVariables) const {
     std::string text(pattern);
@@ -118,7 +131,7 @@ std::string TokenRenamer::resolve(std::string_view pattern, const BatchItem& ite
     text = replaceCapped(text, "{total}", decimal(total));
 
     // 4: {index} and {index:N}. A width that does not fit 64 bits counts as 1.
-    replaceMatches(text, R"(\{index(?::(\d+))?\})",
+    replaceMatches(text, kIndexToken,
                    [&](std::string_view before, const core::IcuRegex::Match& m) -> std::optional<std::string> {
                        std::int64_t width = 1;
                        if (auto digits = group(before, m, 1))

@@ -43,6 +43,11 @@ public:
     // clamped to 0...kMaxWidth.
     static std::string padInteger(std::int64_t value, std::int64_t width);
 
+    // What a pattern lacks to give every item a name of its own: "{index}",
+    // "{name}" or "{index} or {name}" ({index:N} counts as {index}); empty
+    // when it holds both.
+    static std::string missingItemTokens(std::string_view pattern);
+
 private:
     ClockFunction clock_;
 };

@@ -26,9 +26,13 @@ AtlasError AtlasError::frameTooLarge(std::string_view name, int limit) {
 AtlasError AtlasError::emptyFrameList() {
     return {Kind::emptyFrameList, "No animation frames provided for sprite-sheet compilation."};
 }
-AtlasError AtlasError::failedToLoadFrames(const std::string& why) {
-    if (why.empty()) return {Kind::failedToLoadFrames, "Failed to decode frame images from provided URLs."};
-    return {Kind::failedToLoadFrames, fmt::format("Failed to decode frame images from provided URLs: {}", why)};
+AtlasError AtlasError::failedToLoadFrames(std::vector<LeftOutFrame> frames) {
+    if (frames.empty()) return {Kind::failedToLoadFrames, "Failed to decode frame images from provided URLs."};
+    std::vector<std::string> reasons;
+    for (const auto& frame : frames) reasons.push_back(frame.reason);
+    return {Kind::failedToLoadFrames,
+            fmt::format("Failed to decode frame images from provided URLs: {}", core::join(reasons, "; ")),
+            std::move(frames)};
 }
 AtlasError AtlasError::failedToCreateContext() {
     return {Kind::failedToCreateContext, "Unable to create graphics bitmap context for atlas."};
@@ -124,18 +128,21 @@ struct Prepared {
     SpriteRect trimRect;
 };
 
-// A frame as the sheet uses it: decoded as stored and scaled. A file that is
-// no picture at all gives nothing, with `failure` saying why; a damaged one
-// would leave a hole in the animation and throws.
-std::optional<RGBAImage> decodeFrame(const std::filesystem::path& url, double scale, std::string& failure) {
+// A frame as the sheet uses it: decoded as stored and scaled. A file that
+// gives no picture, whether it is none or a damaged one, gives nothing, with
+// `leftOut` saying why; running out of memory is no fault of the frame and
+// throws.
+std::optional<RGBAImage> decodeFrame(const std::filesystem::path& url, double scale,
+                                     SpriteSheetCompiler::LeftOutFrame& leftOut) {
     DecodeOptions decode;
     decode.upright = false; // frames are used as stored
     decode.readMetadata = false;
     try {
         return RGBAImage::make(loadImageFile(url, decode), scale);
     } catch (const ImageReadError& e) {
-        if (e.standsAlone()) throw;
-        failure = e.what();
+        if (e.kind() == ImageReadError::Kind::outOfMemory) throw;
+        leftOut.reason = e.what();
+        leftOut.damaged = e.kind() == ImageReadError::Kind::damaged;
         return std::nullopt;
     }
 }
@@ -155,11 +162,6 @@ void drawFrame(cv::Mat& page, const RGBAImage& pixels, int x, int y, int extrude
 
 } // namespace
 
-bool SpriteSheetCompiler::canDecodeFrame(const std::filesystem::path& frameURL) {
-    std::string failure;
-    return decodeFrame(frameURL, 1.0, failure).has_value();
-}
-
 SpriteSheetCompiler::Atlas SpriteSheetCompiler::compileAtlas(const std::vector<std::filesystem::path>& frameURLs,
                                                              const Options& options, bool allowMultiplePages) const {
     if (frameURLs.empty()) throw AtlasError::emptyFrameList();
@@ -167,14 +169,12 @@ SpriteSheetCompiler::Atlas SpriteSheetCompiler::compileAtlas(const std::vector<s
     Atlas atlas;
     std::vector<Prepared> prepared;
     std::vector<RGBAImage> pixels;
-    std::vector<std::string> failures; // why each left-out frame was
     for (const auto& url : frameURLs) {
         std::string name = url.filename().string();
-        std::string failure = name + " is not an image";
-        std::optional<RGBAImage> image = decodeFrame(url, options.scale, failure);
+        LeftOutFrame leftOut{name, name + " is not an image", false};
+        std::optional<RGBAImage> image = decodeFrame(url, options.scale, leftOut);
         if (!image) {
-            failures.push_back(std::move(failure));
-            atlas.undecodableFrames.push_back(std::move(name));
+            atlas.undecodableFrames.push_back(std::move(leftOut));
             continue;
         }
         Prepared p{std::move(name), {image->width, image->height}, {0, 0, image->width, image->height}};
@@ -185,7 +185,7 @@ SpriteSheetCompiler::Atlas SpriteSheetCompiler::compileAtlas(const std::vector<s
         prepared.push_back(std::move(p));
         pixels.push_back(std::move(*image));
     }
-    if (prepared.empty()) throw AtlasError::failedToLoadFrames(core::join(failures, "; "));
+    if (prepared.empty()) throw AtlasError::failedToLoadFrames(std::move(atlas.undecodableFrames));
 
     const auto duplicateOf = findDuplicates(pixels, hash_);
 

@@ -71,11 +71,19 @@ public:
         std::string unityMeta(std::string_view imageName, int pixelsPerUnit) const;
     };
 
+    // A frame file that gave no picture and is on no page.
+    struct LeftOutFrame {
+        std::string name;     // the file's name, extension included
+        std::string reason;   // the reader's text, naming the file ("walk_3.png is not an image")
+        bool damaged = false; // a picture cut short or corrupt, rather than none at all
+        bool operator==(const LeftOutFrame&) const = default;
+    };
+
     struct Atlas {
         std::vector<AtlasResult> pages;
-        // Names of the frame files that could not be decoded; they are not on
-        // any page. The caller reports them.
-        std::vector<std::string> undecodableFrames;
+        // The frames that could not be decoded, in input order. The caller
+        // reports them.
+        std::vector<LeftOutFrame> undecodableFrames;
 
         std::size_t frameCount() const;
         int duplicateCount() const;
@@ -93,17 +101,21 @@ public:
         static AtlasError frameTooLarge(std::string_view name, int limit);
         static AtlasError emptyFrameList();
         // "Failed to decode frame images from provided URLs." and, when
-        // given, why: ": walk_1.png is not an image".
-        static AtlasError failedToLoadFrames(const std::string& why = {});
+        // frames are given, why: ": walk_1.png is not an image; ...".
+        static AtlasError failedToLoadFrames(std::vector<LeftOutFrame> frames = {});
         static AtlasError failedToCreateContext();
         static AtlasError failedToCreateImage();
 
         Kind kind() const { return kind_; }
         std::string errorDescription() const { return what(); }
+        // failedToLoadFrames: every frame and why it gave no picture.
+        const std::vector<LeftOutFrame>& undecodableFrames() const { return frames_; }
 
     private:
-        AtlasError(Kind kind, const std::string& text) : core::Error(text), kind_(kind) {}
+        AtlasError(Kind kind, const std::string& text, std::vector<LeftOutFrame> frames = {})
+            : core::Error(text), kind_(kind), frames_(std::move(frames)) {}
         Kind kind_;
+        std::vector<LeftOutFrame> frames_;
     };
 
     // ---- Page layout: a pure function over the trimmed frame sizes. ----
@@ -147,10 +159,6 @@ public:
 
     Atlas compileAtlas(const std::vector<std::filesystem::path>& frameURLs, const Options& options,
                        bool allowMultiplePages) const;
-    // Whether compileAtlas can read the frame at full size (or leaves it
-    // out, as one of undecodableFrames). A damaged frame throws, as it
-    // fails compileAtlas too.
-    static bool canDecodeFrame(const std::filesystem::path& frameURL);
     // One page only; throws sheetTooLarge when the frames need more.
     AtlasResult compile(const std::vector<std::filesystem::path>& frameURLs, const Options& options) const;
 

@@ -1,9 +1,9 @@
 #include "presets/OutputPlanner.h"
 
 #include <algorithm>
-#include <optional>
 #include <system_error>
 
+#include "batch/OutputClaims.h"
 #include "batch/TokenRenamer.h"
 #include "core/Files.h"
 #include "presets/HalvanePreset.h"
@@ -50,7 +50,10 @@ std::vector<batch::SimulatedItemReport> OutputPlanner::plan(const batch::BatchPr
         reports.push_back({item.id, item.sourceURL, std::move(prediction.names), configuration.outputDirectory,
                            std::move(prediction.warnings), false});
     }
-    flagConflicts(reports, checkExistingFiles);
+    // Sheets are named after their sequence, whatever the pattern.
+    const bool sheets = textures && textures->operationalMode == OperationalMode::spriteSheetAtlas;
+    flagConflicts(reports, checkExistingFiles,
+                  sheets ? std::string() : batch::TokenRenamer::missingItemTokens(configuration.namingPattern));
     return reports;
 }
 
@@ -60,32 +63,8 @@ bool OutputPlanner::hasCollisions(const std::vector<batch::SimulatedItemReport>&
 
 fs::path OutputPlanner::standardized(const fs::path& path) { return core::standardized(path); }
 
-std::vector<std::string> OutputPlanner::itemNames(const std::vector<batch::SimulatedItemReport>& reports) {
-    // The folder that holds every item, however deep.
-    std::vector<fs::path> sources;
-    std::optional<fs::path> common;
-    for (const auto& report : reports) {
-        sources.push_back(standardized(report.sourceURL));
-        const fs::path folder = sources.back().parent_path();
-        if (!common) {
-            common = folder;
-            continue;
-        }
-        fs::path shared;
-        for (auto a = common->begin(), b = folder.begin(); a != common->end() && b != folder.end() && *a == *b;
-             ++a, ++b)
-            shared /= *a;
-        common = shared;
-    }
-    std::vector<std::string> names;
-    for (const auto& source : sources) {
-        const fs::path relative = source.lexically_relative(common.value_or(fs::path()));
-        names.push_back(relative.empty() ? source.filename().string() : relative.generic_string());
-    }
-    return names;
-}
-
-void OutputPlanner::flagConflicts(std::vector<batch::SimulatedItemReport>& reports, bool checkExisting) {
+void OutputPlanner::flagConflicts(std::vector<batch::SimulatedItemReport>& reports, bool checkExisting,
+                                  const std::string& missingTokens) {
     // Every path with the reports that predict it, in item order (a report
     // once per name that gives the path).
     std::map<fs::path, std::vector<std::size_t>> writers;
@@ -93,7 +72,10 @@ void OutputPlanner::flagConflicts(std::vector<batch::SimulatedItemReport>& repor
         for (const auto& name : reports[r].projectedFileNames)
             writers[standardized(reports[r].projectedDirectory / name)].push_back(r);
 
-    const std::vector<std::string> names = itemNames(reports);
+    std::vector<fs::path> sources;
+    for (const auto& report : reports) sources.push_back(report.sourceURL);
+    const std::vector<std::string> names = batch::namesUnderCommonFolder(sources);
+    const std::string advice = missingTokens.empty() ? "" : "; add " + missingTokens + " to the pattern";
     for (std::size_t r = 0; r < reports.size(); ++r) {
         auto& report = reports[r];
         std::vector<std::string> found;
@@ -102,8 +84,7 @@ void OutputPlanner::flagConflicts(std::vector<batch::SimulatedItemReport>& repor
             const auto& listed = writers[path];
             const auto other = std::find_if(listed.begin(), listed.end(), [r](std::size_t p) { return p != r; });
             if (other != listed.end()) {
-                found.push_back(name + " is also written by " + names[*other] +
-                                "; add {index} or {name} to the pattern");
+                found.push_back(name + " is also written by " + names[*other] + advice);
                 report.hasCollision = true;
             } else if (checkExisting) {
                 std::error_code ec;

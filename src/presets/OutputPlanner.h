@@ -67,14 +67,11 @@ private:
     // Absolute, with "." and ".." resolved (no link is followed).
     static std::filesystem::path standardized(const std::filesystem::path& path);
 
-    // Each report's source file as the warnings name it: relative to the
-    // folder that holds all the items ("walk/run1.png"), so items of the
-    // same name in different folders are told apart.
-    static std::vector<std::string> itemNames(const std::vector<batch::SimulatedItemReport>& reports);
-
     // Appends the collision and existing-file warnings after each report's
-    // own and sets hasCollision where a name is another item's too.
-    static void flagConflicts(std::vector<batch::SimulatedItemReport>& reports, bool checkExisting);
+    // own and sets hasCollision where a name is another item's too. A
+    // collision advises adding `missingTokens` to the pattern, unless empty.
+    static void flagConflicts(std::vector<batch::SimulatedItemReport>& reports, bool checkExisting,
+                              const std::string& missingTokens);
 };
 
 } // namespace presets

@@ -22,8 +22,14 @@ ZentrixPreset::TextureError ZentrixPreset::TextureError::cannotOpenImage(const s
 ZentrixPreset::TextureError ZentrixPreset::TextureError::notSeamless(const std::string& text) {
     return TextureError(text);
 }
-ZentrixPreset::TextureError ZentrixPreset::TextureError::unreadableFrame(const std::filesystem::path& frame) {
-    return TextureError("Could not read the frame " + frame.filename().string() + "; the sheet was made without it");
+ZentrixPreset::TextureError
+ZentrixPreset::TextureError::leftOutFrame(const image::SpriteSheetCompiler::LeftOutFrame& frame) {
+    const std::string cause = frame.damaged ? frame.reason : "Could not read the frame " + frame.name;
+    return TextureError(cause + "; the sheet was made without it");
+}
+ZentrixPreset::TextureError
+ZentrixPreset::TextureError::unreadableFrame(const image::SpriteSheetCompiler::LeftOutFrame& frame) {
+    return TextureError(frame.reason);
 }
 
 ZentrixPreset::ZentrixPreset() = default;

@@ -52,8 +52,13 @@ public:
         // The same text followed by ": " and why ("not an image").
         static TextureError cannotOpenImage(const std::filesystem::path& file, const std::string& reason);
         static TextureError notSeamless(const std::string& text);
-        // "Could not read the frame <file name>; the sheet was made without it"
-        static TextureError unreadableFrame(const std::filesystem::path& frame);
+        // A frame left off its sheet: "<file name> is damaged: <why>; the
+        // sheet was made without it" when the reader found it damaged, else
+        // "Could not read the frame <file name>; the sheet was made without it".
+        static TextureError leftOutFrame(const image::SpriteSheetCompiler::LeftOutFrame& frame);
+        // A frame of a sequence none of whose frames could be read: the
+        // reader's text ("walk_3.png is not an image").
+        static TextureError unreadableFrame(const image::SpriteSheetCompiler::LeftOutFrame& frame);
     };
 
     // The numbered frames one file belongs to and the sheet's name.
@@ -178,6 +183,12 @@ private:
     Outputs enforcePowerOfTwo(const batch::BatchItem& item, const batch::ProcessingContext& context) const;
     Outputs compileSpriteSheets(const batch::BatchItem& item, const batch::ProcessingContext& context) const;
     Outputs checkTiling(const batch::BatchItem& item, const batch::ProcessingContext& context) const;
+
+    // Packs and writes a sequence's sheet set, claiming its files with
+    // `claimant`; the frames the full-size sheet leaves out go to `leftOut`.
+    Outputs writeSpriteSheets(const FrameSequence& sequence, const batch::ProcessingContext& context,
+                              const batch::OutputClaimant& claimant,
+                              std::vector<image::SpriteSheetCompiler::LeftOutFrame>& leftOut) const;
 
     // Writes a normal map under the normal modes' naming rule.
     Outputs writeNormalMap(const image::PackedTexture& texture, const std::string& stem,

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <exception>
 #include <limits>
 #include <system_error>
 #include <utility>
@@ -162,19 +163,66 @@ std::string ZentrixPreset::sheetLogLine(std::string_view sequence, const image::
     return line;
 }
 
+namespace {
+
+// What became of one sheet set, for the item of every frame to learn.
+struct SheetSet {
+    std::vector<fs::path> outputs; // written, in order; unreported on failure
+    std::exception_ptr failure;    // why the set was not (all) written
+    bool noFrameRead = false;      // the failure is that no frame gave a picture
+    std::vector<image::SpriteSheetCompiler::LeftOutFrame> leftOut;
+};
+
+} // namespace
+
 ZentrixPreset::Outputs ZentrixPreset::compileSpriteSheets(const batch::BatchItem& item,
                                                           const batch::ProcessingContext& context) const {
-    const fs::path& folder = context.configuration.outputDirectory;
     const FrameSequence sequence = frameSequence(item.sourceURL, supportedExtensions());
-    const auto first = groupLeader(sequence.frames, supportedExtensions(), jobFiles(context));
-    if (!first || standardized(*first) != standardized(item.sourceURL)) {
-        // The sheet is made without a frame that can't be read; that
-        // frame's own item says so.
-        if (!image::SpriteSheetCompiler::canDecodeFrame(item.sourceURL))
-            throw TextureError::unreadableFrame(item.sourceURL);
-        throw batch::BatchSkip(item.originalFileName + " is part of the " + sequence.name + " sprite sheet");
-    }
+    const fs::path leader = groupLeader(sequence.frames, supportedExtensions(), jobFiles(context))
+                                .value_or(item.sourceURL);
+    const bool leads = standardized(leader) == standardized(item.sourceURL);
+    const std::string partOfSheet = item.originalFileName + " is part of the " + sequence.name + " sprite sheet";
+    // Outside a run no other item can learn the sheet's fate from this one.
+    if (!leads && !context.sharedWork) throw batch::BatchSkip(partOfSheet);
 
+    // The set is made once, by whichever frame's item comes first, on behalf
+    // of the leading frame: its files are claimed in that item's name and it
+    // reports them. The other frames' items wait for the outcome.
+    const auto work = context.sharedWork ? context.sharedWork : std::make_shared<batch::SharedWork>();
+    const auto set = work->once<SheetSet>("sprite sheet " + standardized(leader).string(), [&] {
+        SheetSet made;
+        try {
+            made.outputs = writeSpriteSheets(sequence, context, context.claimant.forSource(leader), made.leftOut);
+        } catch (const image::SpriteSheetCompiler::AtlasError& e) {
+            made.failure = std::current_exception();
+            if (e.kind() == image::SpriteSheetCompiler::AtlasError::Kind::failedToLoadFrames) {
+                made.noFrameRead = true;
+                made.leftOut = e.undecodableFrames();
+            }
+        } catch (...) {
+            made.failure = std::current_exception();
+        }
+        return made;
+    });
+
+    const std::string own = item.sourceURL.filename().string();
+    const auto leftOut = std::find_if(set->leftOut.begin(), set->leftOut.end(),
+                                      [&own](const auto& frame) { return frame.name == own; });
+    if (set->failure) {
+        if (set->noFrameRead && leftOut != set->leftOut.end()) throw TextureError::unreadableFrame(*leftOut);
+        // Every frame fails with the sheet it belongs to.
+        std::rethrow_exception(set->failure);
+    }
+    if (leftOut != set->leftOut.end()) throw TextureError::leftOutFrame(*leftOut);
+    if (!leads) throw batch::BatchSkip(partOfSheet);
+    return set->outputs;
+}
+
+ZentrixPreset::Outputs
+ZentrixPreset::writeSpriteSheets(const FrameSequence& sequence, const batch::ProcessingContext& context,
+                                 const batch::OutputClaimant& claimant,
+                                 std::vector<image::SpriteSheetCompiler::LeftOutFrame>& leftOut) const {
+    const fs::path& folder = context.configuration.outputDirectory;
     progress(context, 0.4, fmt::format("Packing {} frames...", sequence.frames.size()));
     struct Pass {
         std::string suffix;
@@ -191,7 +239,6 @@ ZentrixPreset::Outputs ZentrixPreset::compileSpriteSheets(const batch::BatchItem
         return static_cast<int>(std::clamp<std::int64_t>(value, 0, std::numeric_limits<int>::max()));
     };
     Outputs outputs;
-    std::vector<std::string> unreadable; // frames the full-size sheet left out
     const image::SpriteSheetCompiler compiler;
     for (const auto& [suffix, scale, fullSize] : passes) {
         image::SpriteSheetCompiler::Options options;
@@ -204,12 +251,12 @@ ZentrixPreset::Outputs ZentrixPreset::compileSpriteSheets(const batch::BatchItem
         const auto atlas = compiler.compileAtlas(sequence.frames, options, true);
         const auto names = spriteFileNames(sequence.name, suffix, atlas.pages.size(), spriteFormat);
         // The pass's sheets and data files, all claimed before any is
-        // written, so they always come from one item.
+        // written, so they always come from one item. Their names come from
+        // the sequence, not from the naming pattern.
         std::vector<fs::path> claimed;
         for (const auto& name : names.images) claimed.push_back(folder / name);
         for (const auto& name : names.data) claimed.push_back(folder / name);
-        context.claimant.claim(claimed);
-
+        claimant.claim(claimed, batch::OutputClaims::Naming::fixed);
         for (std::size_t j = 0; j < atlas.pages.size(); ++j) {
             const auto& page = atlas.pages[j];
             outputs.push_back(folder / names.images[j]);
@@ -239,16 +286,12 @@ ZentrixPreset::Outputs ZentrixPreset::compileSpriteSheets(const batch::BatchItem
             core::writeFileAtomically(outputs.back(), atlas.godotSpriteFrames(names.images, sequence.name, order, 12));
         }
         if (fullSize) {
-            unreadable = atlas.undecodableFrames;
-            for (const auto& name : atlas.undecodableFrames)
-                log(context, sequence.name + ": could not read the frame " + name + ", left it out");
+            leftOut = atlas.undecodableFrames;
+            for (const auto& frame : atlas.undecodableFrames)
+                log(context, sequence.name + ": could not read the frame " + frame.name + ", left it out");
             log(context, sheetLogLine(sequence.name, atlas));
         }
     }
-    // The first frame itself left out: the sheet is written all the same,
-    // and the item fails like that of any other frame that can't be read.
-    if (std::find(unreadable.begin(), unreadable.end(), item.sourceURL.filename().string()) != unreadable.end())
-        throw TextureError::unreadableFrame(item.sourceURL);
     return outputs;
 }
 

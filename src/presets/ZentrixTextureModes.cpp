@@ -93,7 +93,7 @@ ZentrixPreset::Outputs ZentrixPreset::packChannels(const batch::BatchItem& item,
                                                   asInt(std::max(target.width, target.height)), true);
         const std::string name = normalMapStem(stem) + ".png";
         outputs.push_back(folder / name);
-        context.claimant.claim({outputs.back()});
+        context.claimant.claim({outputs.back()}, batch::OutputClaims::Naming::fixed);
         normal.writePNG(outputs.back());
         log(context, stem + ": no normal map found, made " + name + " from the height map");
     }
@@ -183,7 +183,7 @@ ZentrixPreset::Outputs ZentrixPreset::checkTiling(const batch::BatchItem& item,
     }
     const std::string previewName = item.originalFileName + "_Tiled2x2.png";
     const fs::path preview = context.configuration.outputDirectory / previewName;
-    context.claimant.claim({preview});
+    context.claimant.claim({preview}, batch::OutputClaims::Naming::fixed);
     image::PackedTexture::writePNG(image::TilingChecker::tiledPreview(item.sourceURL, 1024), preview);
     throw TextureError::notSeamless(result.summary() + ". Preview: " + previewName);
 }

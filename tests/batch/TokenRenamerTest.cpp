@@ -216,4 +216,14 @@ TEST(TokenRenamerCap, HugeExpansionStopsAtTheCap) {
     }
 }
 
+// What a pattern lacks to tell items apart, as the clash texts advise it.
+TEST(TokenRenamer, MissingItemTokens) {
+    EXPECT_EQ(TokenRenamer::missingItemTokens("{show}_{ep:02}"), "{index} or {name}");
+    EXPECT_EQ(TokenRenamer::missingItemTokens("{name}_{pot}"), "{index}");
+    EXPECT_EQ(TokenRenamer::missingItemTokens("shot_{index:02}"), "{name}");
+    EXPECT_EQ(TokenRenamer::missingItemTokens("{index}{name}"), "");
+    // Neither a width form of the name nor a malformed index is the token.
+    EXPECT_EQ(TokenRenamer::missingItemTokens("{name:3}_{index:}"), "{index} or {name}");
+}
+
 } // namespace

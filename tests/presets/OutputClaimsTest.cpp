@@ -84,6 +84,8 @@ struct CollisionCase {
     std::string claimedFile; // as the failures name it, relative to the output folder
     // Checks that what is on disk is the work of item `winner` alone.
     std::function<void(const fs::path& output, std::size_t winner)> writtenBy;
+    // What the failures say after naming the item: the advice on the pattern.
+    std::string advice;
 };
 
 void PrintTo(const CollisionCase& c, std::ostream* os) { *os << c.label; }
@@ -142,26 +144,38 @@ void spritesWrittenBy(const fs::path& output, std::size_t winner) {
     EXPECT_EQ(json["meta"]["size"]["h"], sheet.height);
 }
 
-// Two episodes of 2 s and 3 s under one show name.
-Batch episodes(const fs::path& dir) {
+// Two episodes of 2 s and 3 s, each resolved under `pattern`.
+Batch episodeBatch(const std::vector<fs::path>& files, const std::string& pattern) {
     Batch b;
-    for (int i = 0; i < 2; ++i) {
-        b.files.push_back(dir / fmt::format("take{}.wav", i + 1));
-        testsupport::makeAudio(b.files.back(), fmt::format("sine=frequency=440:sample_rate=48000:duration={}", 2 + i));
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        fs::create_directories(files[i].parent_path());
+        testsupport::makeAudio(files[i], fmt::format("sine=frequency=440:sample_rate=48000:duration={}", 2 + i));
     }
+    b.files = files;
     auto preset = std::make_shared<presets::QuorvelPreset>();
     preset->cleanup = audio::CleanupOptions::none();
     preset->generateRSSMaster = false;
     preset->generateTranscripts = false;
     preset->generateAudiogram = false;
     b.preset = preset;
-    b.pattern = "{show}";
+    b.pattern = pattern;
     return b;
 }
 
-void episodesWrittenBy(const fs::path& output, std::size_t winner) {
-    const double seconds = audio::PCMStream::format(output / "Brindlemoor Podcast_Master_-16LUFS.wav").durationSeconds;
-    EXPECT_NEAR(seconds, 2.0 + static_cast<double>(winner), 0.05);
+// Under one show name.
+Batch episodes(const fs::path& dir) { return episodeBatch({dir / "take1.wav", dir / "take2.wav"}, "{show}"); }
+
+// The master that episode `winner` alone writes is as long as it.
+std::function<void(const fs::path&, std::size_t)> episodeMaster(const std::string& master) {
+    return [master](const fs::path& output, std::size_t winner) {
+        const double seconds = audio::PCMStream::format(output / master).durationSeconds;
+        EXPECT_NEAR(seconds, 2.0 + static_cast<double>(winner), 0.05);
+    };
+}
+
+// Under their own name, which is the same in two folders.
+Batch episodesByName(const fs::path& dir) {
+    return episodeBatch({dir / "a" / "episode.wav", dir / "b" / "episode.flac"}, "{name}");
 }
 
 class OutputClaims : public ::testing::TestWithParam<CollisionCase> {};
@@ -184,8 +198,10 @@ TEST_P(OutputClaims, OneItemWritesANameAndTheOthersFailNamingIt) {
     const std::size_t winner = completed.front();
     EXPECT_EQ(run.report.successCount, 1);
     EXPECT_EQ(run.report.failureCount, static_cast<int>(b.files.size()) - 1);
-    const std::string expected = c.claimedFile + " was already written by " + b.files[winner].filename().string() +
-                                 " in this batch; add {index} or {name} to the naming pattern";
+    // The item is named under the folder that holds all the items.
+    const std::string expected = c.claimedFile + " was already written by " +
+                                 b.files[winner].lexically_relative(dir.path()).generic_string() + " in this batch" +
+                                 c.advice;
     for (std::size_t i = 0; i < b.files.size(); ++i) {
         if (i == winner) continue;
         EXPECT_EQ(run.status[i], ProcessingStatus::failed) << i;
@@ -197,10 +213,15 @@ TEST_P(OutputClaims, OneItemWritesANameAndTheOthersFailNamingIt) {
 
 INSTANTIATE_TEST_SUITE_P(
     Editions, OutputClaims,
-    ::testing::Values(CollisionCase{"photos", photos, "Print_Package/1042_Maple_Lane_Print.jpg", photosWrittenBy},
-                      CollisionCase{"sprites", spriteFolders, "run_Atlas.png", spritesWrittenBy},
+    ::testing::Values(CollisionCase{"photos", photos, "Print_Package/1042_Maple_Lane_Print.jpg", photosWrittenBy,
+                                    "; add {index} or {name} to the naming pattern"},
+                      // Sheets are named after their sequence: no pattern would tell them apart.
+                      CollisionCase{"sprites", spriteFolders, "run_Atlas.png", spritesWrittenBy, ""},
                       CollisionCase{"episodes", episodes, "Brindlemoor Podcast_Master_-16LUFS.wav",
-                                    episodesWrittenBy}),
+                                    episodeMaster("Brindlemoor Podcast_Master_-16LUFS.wav"),
+                                    "; add {index} or {name} to the naming pattern"},
+                      CollisionCase{"episodesByName", episodesByName, "episode_Master_-16LUFS.wav",
+                                    episodeMaster("episode_Master_-16LUFS.wav"), "; add {index} to the naming pattern"}),
     [](const auto& info) { return info.param.label; });
 
 } // namespace

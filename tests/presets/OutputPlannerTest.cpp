@@ -187,6 +187,16 @@ TEST_F(PlannerTest, TwoPhotosUnderOneAddressCollide) {
     EXPECT_TRUE(OutputPlanner::hasCollisions(reports));
 }
 
+// A pattern that holds {name} is advised only what it lacks.
+TEST_F(PlannerTest, PatternWithNameIsAdvisedIndex) {
+    presets::HalvanePreset preset;
+    preset.exportPrintPackage = false;
+    const auto reports = OutputPlanner::plan(preset, itemsOf({dir / "a" / "home.jpg", dir / "b" / "home.jpg"}),
+                                             configurationFor(out(), "{name}"), false);
+    EXPECT_THAT(reports[1].warnings,
+                ElementsAre("MLS_Web_Package/home.jpg is also written by a/home.jpg; add {index} to the pattern"));
+}
+
 TEST_F(PlannerTest, FirstOtherWriterInItemOrderIsNamed) {
     presets::HalvanePreset preset;
     preset.exportPrintPackage = false;

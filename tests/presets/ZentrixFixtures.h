@@ -29,7 +29,8 @@ namespace zentrixtest {
 
 namespace fs = std::filesystem;
 
-// What one job left behind, keyed by source file name.
+// What one job left behind, keyed by source file as the queue's texts name
+// it: its name, or its path under the folder holding all the job's files.
 struct JobRun {
     std::map<std::string, batch::ProcessingStatus> status;
     std::map<std::string, std::string> message; // skip reason or error text
@@ -62,9 +63,10 @@ inline JobRun runJob(const presets::ZentrixPreset& preset, const std::vector<fs:
     auto mutex = std::make_shared<std::mutex>();
     auto names = std::make_shared<std::map<core::Uuid, std::string>>();
     std::vector<batch::BatchItem> items;
-    for (const auto& f : files) {
-        items.emplace_back(core::Uuid::random(), f);
-        (*names)[items.back().id] = f.filename().string();
+    const std::vector<std::string> shown = batch::namesUnderCommonFolder(files);
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        items.emplace_back(core::Uuid::random(), files[i]);
+        (*names)[items.back().id] = shown[i];
     }
     batch::BatchConfiguration configuration;
     configuration.outputDirectory = output;

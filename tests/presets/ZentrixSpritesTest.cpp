@@ -1,12 +1,17 @@
 // Sprite sequences, sheet names and sheet sets of the texture preset, and
 // the byte-for-byte equality of four-worker and one-worker runs.
 
+#include <array>
+#include <cstdint>
+#include <set>
+
 #include <fmt/format.h>
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
 #include "ZentrixFixtures.h"
 #include "image/CoreImagePipeline.h"
+#include "support/BrokenFiles.h"
 #include "support/TestSupport.h"
 
 namespace {
@@ -176,21 +181,23 @@ TEST(ZentrixSprites, WalkSequenceOnItsFirstFrameAndTheJpegApart) {
     files.push_back(dir / "walk_1.jpg");
     const JobRun run = runJob(sprites(), files, dir / "out");
 
-    for (int i = 2; i <= 12; ++i) {
-        const std::string name = fmt::format("walk_{:02}.png", i);
-        EXPECT_EQ(run.status.at(name), ProcessingStatus::skipped);
-        EXPECT_EQ(run.message.at(name), fmt::format("walk_{:02} is part of the walk sprite sheet", i));
-    }
-    EXPECT_EQ(run.report.skippedCount, 11);
     // The JPEG is a sheet of its own under the same name: the first of the
-    // two to claim it writes both files, the other fails.
+    // two to claim it writes both files, the other fails. Sheets are named
+    // after their sequence, so no naming pattern is advised.
     const bool pngsWon = run.status.at("walk_01.png") == ProcessingStatus::completed;
     const std::string winner = pngsWon ? "walk_01.png" : "walk_1.jpg";
     const std::string loser = pngsWon ? "walk_1.jpg" : "walk_01.png";
+    const std::string clash = "walk_Atlas.png was already written by " + winner + " in this batch";
     EXPECT_EQ(run.outputNames(winner), (std::vector<std::string>{"walk_Atlas.png", "walk_Atlas.json"}));
     EXPECT_EQ(run.status.at(loser), ProcessingStatus::failed);
-    EXPECT_EQ(run.message.at(loser), "walk_Atlas.png was already written by " + winner +
-                                         " in this batch; add {index} or {name} to the naming pattern");
+    EXPECT_EQ(run.message.at(loser), clash);
+    // The other PNG frames are part of a sheet only when it was written.
+    for (int i = 2; i <= 12; ++i) {
+        const std::string name = fmt::format("walk_{:02}.png", i);
+        EXPECT_EQ(run.status.at(name), pngsWon ? ProcessingStatus::skipped : ProcessingStatus::failed);
+        EXPECT_EQ(run.message.at(name), pngsWon ? fmt::format("walk_{:02} is part of the walk sprite sheet", i) : clash);
+    }
+    EXPECT_EQ(run.report.skippedCount, pngsWon ? 11 : 0);
     const auto json = nlohmann::json::parse(core::readFile(dir / "out" / "walk_Atlas.json"));
     EXPECT_EQ(json["frames"].size(), pngsWon ? 12u : 1u);
     EXPECT_EQ(run.countLogsStartingWith("walk: 12 frames on "), pngsWon ? 1 : 0);
@@ -239,6 +246,111 @@ TEST_P(ZentrixUnreadableFrame, FailsItsItemAndTheSheetIsMadeWithoutIt) {
 
 INSTANTIATE_TEST_SUITE_P(Frames, ZentrixUnreadableFrame, ::testing::Values(1, 2),
                          [](const auto& info) { return info.param == 1 ? "first" : "later"; });
+
+// The opaque colours of a picture, decoded as stored.
+std::set<std::array<std::uint8_t, 4>> opaqueColours(const fs::path& file) {
+    std::set<std::array<std::uint8_t, 4>> colours;
+    const cv::Mat pixels = pixelsOf(file);
+    for (int y = 0; y < pixels.rows; ++y)
+        for (int x = 0; x < pixels.cols; ++x) {
+            const auto px = pixels.at<cv::Vec4b>(y, x);
+            if (px[3] == 255) colours.insert({px[0], px[1], px[2], px[3]});
+        }
+    return colours;
+}
+
+class ZentrixDamagedFrame : public ::testing::TestWithParam<DataFormat> {};
+
+// A frame cut short is left off the sheet in every data format: the sheet
+// of the other frames is written and only the damaged frame's item fails.
+TEST_P(ZentrixDamagedFrame, SheetOfTheOtherFramesInEveryFormat) {
+    const DataFormat format = GetParam();
+    testsupport::TempDir dir;
+    std::vector<fs::path> files;
+    std::set<std::array<std::uint8_t, 4>> drawn;
+    for (int i = 1; i <= 4; ++i) {
+        files.push_back(dir / fmt::format("boom{}.png", i));
+        writeFrame(files.back(), 20, 20, static_cast<std::uint8_t>(50 * i));
+        if (i < 4) {
+            const auto colours = opaqueColours(files.back());
+            drawn.insert(colours.begin(), colours.end());
+        }
+    }
+    testsupport::cutFile(files.back(), 0.5);
+    const JobRun run = runJob(sprites(format), files, dir / "out");
+
+    const auto names = ZentrixPreset::spriteFileNames("boom", "", 1, format);
+    EXPECT_EQ(run.status.at("boom1.png"), ProcessingStatus::completed);
+    EXPECT_EQ(run.outputNames("boom1.png"), (std::vector<std::string>{names.images[0], names.data[0]}));
+    for (const std::string frame : {"boom2", "boom3"}) {
+        EXPECT_EQ(run.status.at(frame + ".png"), ProcessingStatus::skipped);
+        EXPECT_EQ(run.message.at(frame + ".png"), frame + " is part of the boom sprite sheet");
+    }
+    EXPECT_EQ(run.status.at("boom4.png"), ProcessingStatus::failed);
+    const std::string& failure = run.message.at("boom4.png");
+    EXPECT_TRUE(failure.starts_with("boom4.png is damaged: ")) << failure;
+    EXPECT_TRUE(failure.ends_with("; the sheet was made without it")) << failure;
+
+    // The data lists the three frames, and the sheet holds their pixels.
+    const std::string data = core::readFile(dir / "out" / names.data[0]);
+    EXPECT_EQ(data.find("boom4"), std::string::npos);
+    if (format == DataFormat::godot) {
+        std::size_t entries = 0;
+        for (auto at = data.find("[sub_resource"); at != std::string::npos; at = data.find("[sub_resource", at + 1))
+            ++entries;
+        EXPECT_EQ(entries, 3u);
+    } else {
+        for (const std::string frame : {"boom1", "boom2", "boom3"}) EXPECT_NE(data.find(frame), std::string::npos) << frame;
+    }
+    EXPECT_EQ(opaqueColours(dir / "out" / names.images[0]), drawn);
+}
+
+INSTANTIATE_TEST_SUITE_P(Formats, ZentrixDamagedFrame, ::testing::ValuesIn(image::allDataFormats()),
+                         [](const auto& info) {
+                             std::string name(image::rawValue(info.param));
+                             std::replace(name.begin(), name.end(), '-', '_');
+                             return name;
+                         });
+
+// Three folders with a sequence "run" each, all frames queued: one sheet is
+// written and its other frames are part of it; every frame of the two
+// sheets that clash with it fails with the clash, naming the item by its
+// folder.
+TEST(ZentrixSprites, FramesOfASheetNotWrittenFailWithIt) {
+    testsupport::TempDir dir;
+    std::vector<fs::path> files;
+    for (int folder = 1; folder <= 3; ++folder)
+        for (int i = 1; i <= 3; ++i) {
+            files.push_back(dir / fmt::format("f{}", folder) / fmt::format("run{}.png", i));
+            fs::create_directories(files.back().parent_path());
+            writeFrame(files.back(), 16, 16, static_cast<std::uint8_t>(60 * folder + 10 * i));
+        }
+    const JobRun run = runJob(sprites(), files, dir / "out");
+    EXPECT_EQ(run.report.successCount, 1);
+    EXPECT_EQ(run.report.skippedCount, 2);
+    EXPECT_EQ(run.report.failureCount, 6);
+    std::string winner;
+    for (const auto& [name, status] : run.status)
+        if (status == ProcessingStatus::completed) winner = name;
+    ASSERT_TRUE(winner.ends_with("/run1.png")) << winner;
+    const std::string folder = winner.substr(0, 2);
+    const std::string clash = "run_Atlas.png was already written by " + winner + " in this batch";
+    for (const auto& [name, status] : run.status) {
+        if (name == winner) continue;
+        if (name.starts_with(folder)) {
+            EXPECT_EQ(status, ProcessingStatus::skipped) << name;
+        } else {
+            EXPECT_EQ(status, ProcessingStatus::failed) << name;
+            EXPECT_EQ(run.message.at(name), clash) << name;
+        }
+    }
+    std::set<std::array<std::uint8_t, 4>> drawn;
+    for (int i = 1; i <= 3; ++i) {
+        const auto colours = opaqueColours(dir / folder / fmt::format("run{}.png", i));
+        drawn.insert(colours.begin(), colours.end());
+    }
+    EXPECT_EQ(opaqueColours(dir / "out" / "run_Atlas.png"), drawn);
+}
 
 TEST(ZentrixSprites, GodotPagesThenOneResource) {
     testsupport::TempDir dir;
