@@ -4,10 +4,13 @@
 #include <cstdlib>
 #include <fstream>
 #include <optional>
+#include <string_view>
 #include <system_error>
+#include <vector>
 
 #include <cerrno>
 #include <fcntl.h>
+#include <pwd.h>
 #include <unistd.h>
 
 #include "core/FileURL.h"
@@ -34,10 +37,36 @@ std::optional<fs::path> environmentPath(const char* name) {
     return fs::path(value);
 }
 
-// The value of XDG_DOWNLOAD_DIR in user-dirs.dirs: a line of the form
-// XDG_DOWNLOAD_DIR="$HOME/Downloads" (a path relative to $HOME, or absolute).
+// The user's home: $HOME, else the account's entry in the user database.
+std::optional<fs::path> homeFolder() {
+    if (auto home = environmentPath("HOME"); home && home->is_absolute()) return home;
+    std::vector<char> buffer(16384);
+    passwd entry{};
+    passwd* found = nullptr;
+    if (::getpwuid_r(::getuid(), &entry, buffer.data(), buffer.size(), &found) != 0 || found == nullptr ||
+        found->pw_dir == nullptr || found->pw_dir[0] != '/')
+        return std::nullopt;
+    return fs::path(found->pw_dir);
+}
+
+// A download-folder setting: "$HOME/yyy" (or "$HOME" alone) relative to the
+// home folder, or an absolute path; anything else is no setting.
+std::optional<fs::path> settingPath(std::string_view value, const fs::path& home) {
+    constexpr std::string_view kHome = "$HOME";
+    if (value.substr(0, kHome.size()) == kHome && (value.size() == kHome.size() || value[kHome.size()] == '/')) {
+        value.remove_prefix(kHome.size());
+        while (!value.empty() && value.front() == '/') value.remove_prefix(1);
+        return value.empty() ? home : home / value;
+    }
+    if (!value.empty() && value.front() == '/') return fs::path(value);
+    return std::nullopt;
+}
+
+// The value of XDG_DOWNLOAD_DIR in user-dirs.dirs, whose lines read
+// XDG_DOWNLOAD_DIR="$HOME/Downloads" (or an absolute path); the last wins.
 std::optional<fs::path> downloadDirFromUserDirs(const fs::path& home) {
-    fs::path config = environmentPath("XDG_CONFIG_HOME").value_or(home / ".config");
+    fs::path config = home / ".config";
+    if (auto set = environmentPath("XDG_CONFIG_HOME"); set && set->is_absolute()) config = *set;
     std::ifstream in(config / "user-dirs.dirs");
     if (!in) return std::nullopt;
     std::optional<fs::path> found;
@@ -50,34 +79,24 @@ std::optional<fs::path> downloadDirFromUserDirs(const fs::path& home) {
         while (!value.empty() && (value.back() == ' ' || value.back() == '\t' || value.back() == '\r'))
             value.pop_back();
         if (value.size() < 2 || value.front() != '"' || value.back() != '"') continue;
-        value = value.substr(1, value.size() - 2);
-        if (value.rfind("$HOME", 0) == 0) {
-            std::string rest = value.substr(5);
-            while (!rest.empty() && rest.front() == '/') rest.erase(rest.begin());
-            found = rest.empty() ? home : home / rest;
-        } else if (!value.empty() && value.front() == '/') {
-            found = fs::path(value);
-        }
+        if (auto path = settingPath(std::string_view(value).substr(1, value.size() - 2), home)) found = path;
     }
     return found;
 }
 
-// The user's Downloads folder: the XDG setting (user-dirs.dirs, else the
-// environment), else ~/Downloads when it exists. A setting that names the
-// home folder itself means "not configured".
+// The user's Downloads folder, whether or not it exists yet (a run's start
+// creates it): $XDG_DOWNLOAD_DIR, else the setting in user-dirs.dirs, else
+// ~/Downloads. A setting naming the home folder itself turns the Downloads
+// folder off, so the home folder takes its place. None without a home.
 std::optional<fs::path> downloadsFolder() {
-    auto home = environmentPath("HOME");
+    const auto home = homeFolder();
     if (!home) return std::nullopt;
-    std::optional<fs::path> configured = downloadDirFromUserDirs(*home);
-    if (!configured) configured = environmentPath("XDG_DOWNLOAD_DIR");
-    if (configured && configured->is_absolute()) {
-        fs::path folder = withoutTrailingSeparator(configured->lexically_normal());
-        if (folder != withoutTrailingSeparator(home->lexically_normal())) return folder;
-    }
-    std::error_code ec;
-    fs::path fallback = *home / "Downloads";
-    if (fs::is_directory(fallback, ec)) return fallback;
-    return std::nullopt;
+    std::optional<fs::path> configured;
+    if (const char* value = std::getenv("XDG_DOWNLOAD_DIR"); value != nullptr)
+        configured = settingPath(value, *home);
+    if (!configured) configured = downloadDirFromUserDirs(*home);
+    if (configured) return withoutTrailingSeparator(configured->lexically_normal());
+    return *home / "Downloads";
 }
 
 fs::path temporaryFolder() {

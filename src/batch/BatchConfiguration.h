@@ -30,8 +30,10 @@ struct BatchConfiguration {
                        bool deleteSourceAfterSuccess, bool notifyOnCompletion,
                        std::map<std::string, std::string> customSettings);
 
-    // Built fresh on every call: "BatchOutput" in the Downloads folder (else
-    // the temporary folder), bound = active processor count. Creates nothing.
+    // Built fresh on every call: "BatchOutput" in the user's Downloads folder
+    // (the XDG setting, else ~/Downloads, existing or not; the temporary
+    // folder only without a home), bound = active processor count. Creates
+    // nothing.
     static BatchConfiguration defaultConfiguration();
 
     // Readies an output folder before a run: a missing one is made with its

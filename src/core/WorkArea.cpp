@@ -104,6 +104,18 @@ void LockedWorkFolder::noteOutputFolder(const fs::path& folder) {
     [[maybe_unused]] const ssize_t written = ::write(lockFd_, line.data(), line.size());
 }
 
+SweepRecord::SweepRecord(std::string_view prefix, std::string_view itemName,
+                         const std::vector<fs::path>& outputFolders, const std::function<void(std::string)>& log,
+                         const fs::path& root) {
+    try {
+        folder_.emplace(prefix, root);
+    } catch (const FileError& error) {
+        if (log) log(fmt::format("{}: leftovers of this run won't be swept ({})", itemName, error.what()));
+        return;
+    }
+    for (const auto& folder : outputFolders) folder_->noteOutputFolder(folder);
+}
+
 SweepResult sweepLeftovers(std::string_view prefix, const fs::path& root) {
     SweepResult result;
     const std::string start = std::string(prefix) + "-";

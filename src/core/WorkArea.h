@@ -1,6 +1,8 @@
 #pragma once
 
 #include <filesystem>
+#include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -35,6 +37,20 @@ public:
 private:
     fs::path path_;
     int lockFd_ = -1;
+};
+
+// What the start-up sweep needs of one item that writes into output
+// folders: a LockedWorkFolder noting those folders. It is bookkeeping only,
+// so when the folder can't be made (a temporary directory that can't be
+// written) the item goes on without it and `log` gets one line saying so:
+// what that item leaves behind after a crash is not swept.
+class SweepRecord {
+public:
+    SweepRecord(std::string_view prefix, std::string_view itemName, const std::vector<fs::path>& outputFolders,
+                const std::function<void(std::string)>& log, const fs::path& root = temporaryDirectory());
+
+private:
+    std::optional<LockedWorkFolder> folder_;
 };
 
 struct SweepResult {

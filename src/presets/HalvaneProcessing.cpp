@@ -215,13 +215,14 @@ core::SweepResult HalvanePreset::sweepLeftovers() { return core::sweepLeftovers(
 
 std::vector<fs::path> HalvanePreset::process(const batch::BatchItem& item,
                                              const batch::ProcessingContext& context) const try {
+    const std::string& name = item.originalFileName;
     // The set folders this photo is written into; a run killed mid-write
     // leaves its temporary file there for the next start to sweep.
-    core::LockedWorkFolder work(kWorkFolderPrefix);
-    if (exportPrintPackage) work.noteOutputFolder(context.configuration.outputDirectory / folderName(OutputSet::print));
-    if (exportWebPackage) work.noteOutputFolder(context.configuration.outputDirectory / folderName(OutputSet::web));
+    std::vector<fs::path> setFolders;
+    if (exportPrintPackage) setFolders.push_back(context.configuration.outputDirectory / folderName(OutputSet::print));
+    if (exportWebPackage) setFolders.push_back(context.configuration.outputDirectory / folderName(OutputSet::web));
+    const core::SweepRecord sweepRecord(kWorkFolderPrefix, name, setFolders, context.log);
     const auto& pipeline = image::CoreImagePipeline::shared();
-    const std::string& name = item.originalFileName;
 
     // 1. The photo and the properties to write.
     image::Image current = loadPhoto(pipeline, item.sourceURL);

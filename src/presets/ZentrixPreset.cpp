@@ -77,8 +77,8 @@ std::vector<std::filesystem::path> ZentrixPreset::process(const batch::BatchItem
                                                           const batch::ProcessingContext& context) const try {
     // Every mode writes straight into the output folder; a run killed
     // mid-write leaves its temporary file there for the next start to sweep.
-    core::LockedWorkFolder work(kWorkFolderPrefix);
-    work.noteOutputFolder(context.configuration.outputDirectory);
+    const core::SweepRecord sweepRecord(kWorkFolderPrefix, item.originalFileName,
+                                        {context.configuration.outputDirectory}, context.log);
     Outputs outputs;
     switch (operationalMode) {
     case OperationalMode::channelPackingORM: outputs = packChannels(item, context); break;

@@ -336,7 +336,12 @@ void MainWindow::refresh(WorkspaceField field) {
         break;
     }
     refreshCommands();
-    if (quitting_ && !workspace_.isRunInFlight()) finishQuit();
+    if (!workspace_.isRunInFlight()) {
+        // The run ended while the quit question was open: nothing is left
+        // to stop, so the question goes and the quit goes ahead.
+        if (quitQuestion_) quitQuestion_->done(QDialog::Accepted);
+        if (quitting_) finishQuit();
+    }
 }
 
 bool MainWindow::askToQuitMidRun() {
@@ -351,12 +356,15 @@ bool MainWindow::askToQuitMidRun() {
     QPushButton* keep = box.addButton(QStringLiteral("Keep Processing"), QMessageBox::RejectRole);
     box.setDefaultButton(keep);
     box.setEscapeButton(keep);
+    quitQuestion_ = &box;
     box.exec();
-    return box.clickedButton() == quit;
+    quitQuestion_ = nullptr;
+    // No button: refresh() closed the question because the run ended.
+    return box.clickedButton() == quit || (!box.clickedButton() && !workspace_.isRunInFlight());
 }
 
 void MainWindow::requestQuit() {
-    if (quitting_) return;
+    if (quitting_ || quitQuestion_) return;
     if (workspace_.isRunInFlight()) {
         if (!askToQuitMidRun()) return;
         // The run may have ended while the question was open.

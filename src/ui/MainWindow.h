@@ -5,7 +5,9 @@
 #include <QFrame>
 #include <QLabel>
 #include <QMainWindow>
+#include <QMessageBox>
 #include <QPlainTextEdit>
+#include <QPointer>
 #include <QPushButton>
 #include <QScrollArea>
 #include <QSystemTrayIcon>
@@ -117,6 +119,7 @@ private:
     QAction* aboutAction_ = nullptr;
     std::string aboutLibraries_;
     std::function<bool()> confirmQuit_;
+    QPointer<QMessageBox> quitQuestion_; // while the mid-run quit question is open
     std::function<void()> quitHandler_;
     bool quitting_ = false;
     bool quitDone_ = false;

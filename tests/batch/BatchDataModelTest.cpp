@@ -155,10 +155,10 @@ protected:
     fs::path home;
 };
 
-TEST_F(DefaultConfiguration, FieldsAndTheTemporaryFolderWithoutDownloads) {
+TEST_F(DefaultConfiguration, FieldsAndTheHomeDownloadsFolderBeforeItExists) {
     BatchConfiguration c = BatchConfiguration::defaultConfiguration();
-    EXPECT_EQ(c.outputDirectory, dir / "tmp" / "BatchOutput");
-    EXPECT_FALSE(fs::exists(c.outputDirectory)); // nothing is created
+    EXPECT_EQ(c.outputDirectory, home / "Downloads" / "BatchOutput");
+    EXPECT_FALSE(fs::exists(home / "Downloads")); // nothing is created
     EXPECT_EQ(c.namingPattern, "{name}_{index:02}");
     EXPECT_EQ(c.maxConcurrentTasks, core::activeProcessorCount());
     EXPECT_TRUE(c.createSubfolders);
@@ -180,9 +180,9 @@ TEST_F(DefaultConfiguration, UserDirsSettingWins) {
     EXPECT_EQ(BatchConfiguration::defaultConfiguration().outputDirectory, home / "Herunterladen" / "BatchOutput");
     writeUserDirs("XDG_DOWNLOAD_DIR=\"/srv/incoming/\"\n");
     EXPECT_EQ(BatchConfiguration::defaultConfiguration().outputDirectory, fs::path("/srv/incoming/BatchOutput"));
-    // A setting naming the home folder itself means "not configured".
+    // A setting naming the home folder itself turns the Downloads folder off.
     writeUserDirs("XDG_DOWNLOAD_DIR=\"$HOME/\"\n");
-    EXPECT_EQ(BatchConfiguration::defaultConfiguration().outputDirectory, home / "Downloads" / "BatchOutput");
+    EXPECT_EQ(BatchConfiguration::defaultConfiguration().outputDirectory, home / "BatchOutput");
 }
 
 TEST_F(DefaultConfiguration, HonoursXdgConfigHomeAndTheEnvironment) {
@@ -190,8 +190,7 @@ TEST_F(DefaultConfiguration, HonoursXdgConfigHomeAndTheEnvironment) {
     setenv("XDG_CONFIG_HOME", (dir / "cfg").c_str(), 1);
     std::ofstream(dir / "cfg" / "user-dirs.dirs") << "XDG_DOWNLOAD_DIR=\"$HOME/dl\"\n";
     EXPECT_EQ(BatchConfiguration::defaultConfiguration().outputDirectory, home / "dl" / "BatchOutput");
-    fs::remove(dir / "cfg" / "user-dirs.dirs");
-    setenv("XDG_DOWNLOAD_DIR", "/data/dl", 1);
+    setenv("XDG_DOWNLOAD_DIR", "/data/dl", 1); // the environment wins
     EXPECT_EQ(BatchConfiguration::defaultConfiguration().outputDirectory, fs::path("/data/dl/BatchOutput"));
 }
 

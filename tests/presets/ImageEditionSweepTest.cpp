@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
 #include <functional>
 #include <memory>
@@ -88,6 +89,33 @@ TEST_P(ImageEditionSweep, RemovesAKilledItemsLeftoversAndKeepsALiveRunsFiles) {
     EXPECT_EQ(swept.removedFiles.size(), 1u);
     EXPECT_EQ(names(tmp.path()), std::vector<std::string>{live.path().filename().string()});
     EXPECT_EQ(names(setFolder), (std::vector<std::string>{livePart.tempPath().filename().string(), "kept.png"}));
+}
+
+// The work folder is bookkeeping for the sweep: a temporary folder that
+// can't be written costs only that, with one log line.
+TEST_P(ImageEditionSweep, AnItemStillCompletesWhenTheTemporaryFolderCannotBeWritten) {
+    const auto& c = GetParam();
+    testsupport::TempDir dir;
+    const fs::path source = dir / c.source;
+    c.writeSource(source);
+    const fs::path out = dir / "out";
+    core::createFolders(out);
+    const auto preset = c.preset();
+    const testsupport::ScopedTmpDir unwritable("/proc/self");
+
+    batch::ProcessingContext context;
+    context.configuration.outputDirectory = out;
+    context.configuration.namingPattern = preset->defaultNamingPattern();
+    std::vector<std::string> lines;
+    context.log = [&](std::string line) { lines.push_back(std::move(line)); };
+    const auto written = preset->process(batch::BatchItem(core::Uuid::random(), source), context);
+    ASSERT_FALSE(written.empty());
+    for (const auto& file : written) EXPECT_TRUE(fs::is_regular_file(file)) << file;
+    const auto said = std::count_if(lines.begin(), lines.end(), [&](const std::string& line) {
+        return line.find("won't be swept") != std::string::npos && line.find("/proc/self/") != std::string::npos;
+    });
+    EXPECT_EQ(said, 1) << ::testing::PrintToString(lines);
+    EXPECT_TRUE(c.sweep().removedFolders.empty());
 }
 
 INSTANTIATE_TEST_SUITE_P(

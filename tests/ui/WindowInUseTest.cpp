@@ -297,6 +297,40 @@ TEST(WindowInUse, QuitWhenIdleAsksNothing) {
     EXPECT_EQ(rig.store.texts["namingPattern"], "{name}_idle");
 }
 
+TEST(WindowInUse, TheQuitQuestionGoesAndTheQuitGoesAheadWhenTheRunEndsMeanwhile) {
+    WindowRig rig;
+    rig.show();
+    rig.add({"a.wav"});
+    rig.script->holdItems = true;
+    rig.workspace->start();
+    ASSERT_TRUE(rig.waitRunning(1));
+    bool quit = false;
+    rig.window->setQuitHandler([&] { quit = true; });
+    QString asked;
+    QTimer::singleShot(0, [&] {
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) asked = box->text();
+        rig.script->release(); // the batch finishes while the question is open
+        rig.waitIdle();
+    });
+    // A question still open long after the run ended is answered "Keep Processing".
+    bool stillOpen = false;
+    QTimer bound;
+    bound.setSingleShot(true);
+    QObject::connect(&bound, &QTimer::timeout, [&] {
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+            stillOpen = true;
+            box->close();
+        }
+    });
+    bound.start(10000);
+    rig.window->quitAction()->trigger();
+    EXPECT_EQ(asked, "Stop processing and quit?");
+    EXPECT_FALSE(rig.model->isRunInFlight());
+    EXPECT_FALSE(stillOpen);
+    EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+    EXPECT_TRUE(quit);
+}
+
 // --- Folders and files from the panels -------------------------------------
 
 TEST(WindowInUse, AFolderChosenInBrowseIsExpandedLikeADrop) {
