@@ -1,9 +1,7 @@
 #include "episode/CoverArt.h"
 
-#include <array>
 #include <cstdint>
 #include <cstring>
-#include <fstream>
 #include <memory>
 
 #include <libheif/heif.h>
@@ -22,12 +20,17 @@ constexpr std::int64_t kMaxPixels = 100'000'000; // refused before decoding
 enum class Kind { jpeg, png, heif, other };
 
 Kind sniff(const fs::path& file) {
-    std::array<unsigned char, 12> head{};
-    std::ifstream in(file, std::ios::binary);
-    if (!in.read(reinterpret_cast<char*>(head.data()), head.size())) return Kind::other;
-    if (head[0] == 0xFF && head[1] == 0xD8 && head[2] == 0xFF) return Kind::jpeg;
-    if (head[0] == 0x89 && head[1] == 'P' && head[2] == 'N' && head[3] == 'G') return Kind::png;
-    if (std::memcmp(head.data() + 4, "ftyp", 4) == 0) return Kind::heif;
+    std::string head;
+    try {
+        head = core::readFileHead(file, 12); // never blocks on a FIFO
+    } catch (const core::Error&) {
+        return Kind::other;
+    }
+    if (head.size() < 12) return Kind::other;
+    const auto at = [&](std::size_t i) { return static_cast<unsigned char>(head[i]); };
+    if (at(0) == 0xFF && at(1) == 0xD8 && at(2) == 0xFF) return Kind::jpeg;
+    if (at(0) == 0x89 && at(1) == 'P' && at(2) == 'N' && at(3) == 'G') return Kind::png;
+    if (head.compare(4, 4, "ftyp") == 0) return Kind::heif;
     return Kind::other;
 }
 
