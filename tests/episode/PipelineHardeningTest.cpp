@@ -1,7 +1,7 @@
 // Real-world inputs that used to break an episode: phone-sized 4:2:0 JPEG
-// covers, covers that are neither PNG nor JPEG, audio that is a FIFO or no
-// audio at all, very long names and an output folder whose name begins
-// with "-".
+// covers, covers that are neither PNG nor JPEG, covers stored on their side,
+// audio that is a FIFO or no audio at all, very long names and an output
+// folder whose name begins with "-".
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -14,6 +14,10 @@
 
 #include <fmt/format.h>
 #include <gtest/gtest.h>
+#include <taglib/attachedpictureframe.h>
+#include <taglib/id3v2tag.h>
+#include <taglib/mp4file.h>
+#include <taglib/mpegfile.h>
 
 #include "MediaProbe.h"
 #include "batch/BatchItem.h"
@@ -139,6 +143,69 @@ TEST(CoverArt, UnreadableCoverIsLeftOutNotAFailure) {
     episode::ID3TagInjector().inject(tags, dir / "a.mp3", dir / "tagged.mp3", std::nullopt);
     EXPECT_EQ(mediaprobe::streamOf(mediaprobe::probe(dir / "tagged.mp3"), "video"), nullptr);
 }
+
+// The cover picture a tagged file carries, byte for byte, read with TagLib.
+std::string embeddedCover(const fs::path& file) {
+    if (file.extension() == ".mp3") {
+        TagLib::MPEG::File mp3(file.c_str());
+        const auto frames = mp3.ID3v2Tag() ? mp3.ID3v2Tag()->frameListMap()["APIC"] : TagLib::ID3v2::FrameList();
+        if (frames.isEmpty()) return {};
+        const auto picture = static_cast<TagLib::ID3v2::AttachedPictureFrame*>(frames.front())->picture();
+        return std::string(picture.data(), picture.size());
+    }
+    TagLib::MP4::File m4a(file.c_str());
+    if (!m4a.tag() || !m4a.tag()->contains("covr")) return {};
+    const auto covers = m4a.tag()->item("covr").toCoverArtList();
+    if (covers.isEmpty()) return {};
+    const auto data = covers.front().data();
+    return std::string(data.data(), data.size());
+}
+
+// A 200 × 300 portrait cover, red along its top and green down its left
+// side, stored as a camera would for an EXIF orientation: turned by the
+// opposite of what the orientation asks, so that it shows upright. Cameras
+// write EXIF in either byte order.
+class TurnedCover : public testing::TestWithParam<std::tuple<int, const char*, const char*>> {};
+
+TEST_P(TurnedCover, IsTaggedUprightOnBothPaths) {
+    const auto [orientation, storedTurn, byteOrder] = GetParam();
+    testsupport::TempDir dir;
+    const fs::path cover = dir / "cover.jpg";
+    runTool({"convert", "-size", "200x300", "xc:blue", "-fill", "red", "-draw", "rectangle 0,0 199,59", "-fill",
+             "lime", "-draw", "rectangle 0,60 39,299", "-rotate", storedTurn, "-quality", "95", cover.string()});
+    runTool({"exiftool", "-q", "-overwrite_original", "-n", fmt::format("-Orientation={}", orientation),
+             fmt::format("-ExifByteOrder={}", byteOrder), cover.string()});
+    ASSERT_EQ(runTool({"exiftool", "-s3", "-n", "-Orientation", cover.string()}).output,
+              fmt::format("{}\n", orientation));
+
+    tagOnBothPaths(dir, cover);
+    for (const char* out : {"tagged.mp3", "tagged.m4a"}) {
+        SCOPED_TRACE(out);
+        const std::string embedded = embeddedCover(dir / out);
+        ASSERT_FALSE(embedded.empty());
+        if (orientation == 1) { // upright: today's copy, only the metadata left out
+            EXPECT_EQ(embedded, episode::CoverArt::withoutMetadata(core::readFile(cover)).value_or("?"));
+            continue;
+        }
+        const fs::path picture = dir / fmt::format("{}.jpg", out);
+        core::writeFileAtomically(picture, embedded);
+        EXPECT_EQ(runTool({"exiftool", "-s3", "-n", "-Orientation", picture.string()}).output, "");
+        const mediaprobe::DecodedFrame pixels(picture, 0, dir / fmt::format("{}.png", out));
+        ASSERT_TRUE(pixels.ok());
+        EXPECT_EQ(pixels.width(), 200);
+        EXPECT_EQ(pixels.height(), 300);
+        EXPECT_TRUE(mediaprobe::near(pixels.at(120, 20), {255, 0, 0}, 40));  // top
+        EXPECT_TRUE(mediaprobe::near(pixels.at(15, 200), {0, 255, 0}, 40));  // left
+        EXPECT_TRUE(mediaprobe::near(pixels.at(150, 200), {0, 0, 255}, 40)); // the rest
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Orientations, TurnedCover,
+                         testing::Values(std::make_tuple(1, "0", "MM"), std::make_tuple(3, "180", "MM"),
+                                         std::make_tuple(6, "-90", "MM"), std::make_tuple(8, "90", "II")),
+                         [](const auto& info) {
+                             return fmt::format("Orientation{}{}", std::get<0>(info.param), std::get<2>(info.param));
+                         });
 
 // Runs one episode on another thread. A FIFO opened for reading blocks until
 // a writer comes: when the run hasn't ended after a generous while, writers
