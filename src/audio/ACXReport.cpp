@@ -41,7 +41,10 @@ std::string ACXReport::text() const {
                        rate);
     out += passes() ? "PASSES the ACX audio requirements." : "Does NOT pass yet. See the FAIL lines above.";
     out += "\n";
-    if (!noiseOK()) out += "Tip: turn on the noise gate, or record with less background noise.";
+    if (!noiseOK())
+        out += noiseGateOn ? "Tip: the noise gate is on; record in a quieter room, or run a noise-reduction pass "
+                             "before importing."
+                           : "Tip: turn on the noise gate, or record with less background noise.";
     return out;
 }
 

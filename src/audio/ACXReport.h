@@ -10,12 +10,15 @@ namespace audio {
 // The three levels the Audible / ACX audiobook rules check, with the pass
 // rules and the plain-text report. All bounds are inclusive; NaN fails.
 // With `roomTone` the head and tail room tone are reported and judged too.
+// `noiseGateOn` says the noise gate already ran, so a noisy floor's tip
+// names what else helps.
 struct ACXReport {
     double rmsDB = 0;
     double peakDB = 0;
     double noiseFloorDB = 0;
     double sampleRate = 0;
     std::optional<RoomTone> roomTone;
+    bool noiseGateOn = false;
 
     bool rmsOK() const;      // −23 ≤ rmsDB ≤ −18
     bool peakOK() const;     // peakDB ≤ −3

@@ -190,7 +190,8 @@ LoudnessNormalizer::Result LoudnessNormalizer::process(const std::filesystem::pa
         if (*hi - *lo > 0.5) result.levelerRangeDB = GainRange{*lo, *hi};
     }
     if (target.acx)
-        result.acxReport = ACXReport{last.rmsDB, last.samplePeakDB, last.noiseFloorDB, analysis.sampleRate, std::nullopt};
+        result.acxReport = ACXReport{last.rmsDB,          last.samplePeakDB, last.noiseFloorDB,
+                                     analysis.sampleRate, std::nullopt,      cleanup.noiseGate};
     return result;
 }
 

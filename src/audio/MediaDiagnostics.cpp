@@ -4,7 +4,6 @@ extern "C" {
 #include <libavutil/log.h>
 }
 
-#include <fcntl.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -13,6 +12,8 @@ extern "C" {
 #include <mutex>
 
 #include <fmt/format.h>
+
+#include "core/Files.h"
 
 namespace audio {
 
@@ -36,13 +37,6 @@ bool readAt(int fd, std::uint64_t offset, unsigned char* out, std::size_t n) {
     return true;
 }
 
-struct FileHandle {
-    int fd;
-    ~FileHandle() {
-        if (fd >= 0) ::close(fd);
-    }
-};
-
 constexpr int kMaxChunks = 64; // a WAV header has a handful
 
 thread_local ReadWarnings* innermost = nullptr;
@@ -61,13 +55,17 @@ void libavCallback(void* context, int level, const char* format, va_list args) {
 } // namespace
 
 std::optional<WavShortfall> wavShortfall(const fs::path& file) {
-    FileHandle f{::open(file.c_str(), O_RDONLY | O_CLOEXEC)};
-    if (f.fd < 0) return std::nullopt;
-    std::error_code ec;
-    const std::uint64_t size = fs::file_size(file, ec);
-    if (ec) return std::nullopt;
+    try {
+        const core::ReadableFile f(file, core::kStreamedFileSize);
+        return wavShortfall(f.descriptor(), f.size());
+    } catch (const core::Error&) {
+        return std::nullopt;
+    }
+}
+
+std::optional<WavShortfall> wavShortfall(int fd, std::uint64_t size) {
     unsigned char riff[12];
-    if (!readAt(f.fd, 0, riff, sizeof riff)) return std::nullopt;
+    if (!readAt(fd, 0, riff, sizeof riff)) return std::nullopt;
     if (std::string_view(reinterpret_cast<char*>(riff), 4) != "RIFF" ||
         std::string_view(reinterpret_cast<char*>(riff) + 8, 4) != "WAVE")
         return std::nullopt;
@@ -75,12 +73,12 @@ std::optional<WavShortfall> wavShortfall(const fs::path& file) {
     double bytesPerSecond = 0;
     for (int i = 0; i < kMaxChunks; ++i) {
         unsigned char head[8];
-        if (!readAt(f.fd, at, head, sizeof head)) return std::nullopt;
+        if (!readAt(fd, at, head, sizeof head)) return std::nullopt;
         const std::string_view id(reinterpret_cast<char*>(head), 4);
         const std::uint32_t length = le32(head + 4);
         if (id == "fmt ") {
             unsigned char fmtChunk[16];
-            if (length < 16 || !readAt(f.fd, at + 8, fmtChunk, sizeof fmtChunk)) return std::nullopt;
+            if (length < 16 || !readAt(fd, at + 8, fmtChunk, sizeof fmtChunk)) return std::nullopt;
             bytesPerSecond = double(le32(fmtChunk + 4)) * le16(fmtChunk + 12);
         } else if (id == "data") {
             if (length == 0 || length == 0xFFFFFFFFu) return std::nullopt;

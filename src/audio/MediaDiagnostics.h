@@ -21,8 +21,12 @@ struct WavShortfall {
 
 // Reads the RIFF header of a plain WAV file: nothing when the file is not
 // RIFF/WAVE, is whole, or leaves the data length open (0 or 0xFFFFFFFF, as
-// streaming writers and RF64 do).
+// streaming writers and RF64 do). A path that is not a regular file is
+// never opened for reading (a FIFO would block).
 std::optional<WavShortfall> wavShortfall(const std::filesystem::path& file);
+// The same for a file already open, of `size` bytes, read with pread (the
+// descriptor's own position is left alone).
+std::optional<WavShortfall> wavShortfall(int descriptor, std::uint64_t size);
 // "<name>: the audio data ends 12.3 s early (589 824 bytes missing); the rest is read."
 // or "<name> holds no audio data (its header gives 12.3 s)."
 std::string shortfallText(const std::filesystem::path& file, const WavShortfall& shortfall);

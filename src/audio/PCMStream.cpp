@@ -4,7 +4,6 @@ extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
 #include <libavutil/channel_layout.h>
-#include <libavutil/dict.h>
 #include <libavutil/error.h>
 #include <libavutil/opt.h>
 #include <libswresample/swresample.h>
@@ -15,9 +14,14 @@ extern "C" {
 #include <cstdint>
 #include <limits>
 #include <memory>
+#include <string_view>
 #include <vector>
 
+#include <fmt/format.h>
+
 #include "audio/MediaDiagnostics.h"
+#include "audio/MediaInput.h"
+#include "core/Files.h"
 
 namespace audio {
 
@@ -25,9 +29,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// Local files only, and only the containers the podcast edition accepts;
-// playlists, concat lists and network references are never opened.
-constexpr const char* kProtocols = "file";
+// Only the containers the podcast edition accepts; playlists, concat lists
+// and network references are never opened (MediaInput reads local files only).
 constexpr const char* kDemuxers = "wav,w64,aiff,mp3,mov,mp4,m4a,3gp,flac,caf,ogg,matroska,webm,aac";
 
 // The error code's text, with what libav itself said about it when it did.
@@ -38,15 +41,6 @@ std::string avError(int code) {
     return reason;
 }
 
-// What libav said last, as a reason a user can read: its first clause,
-// without the byte offsets and the like that follow it.
-std::string libavReason() {
-    std::string said = takeLibavError();
-    if (const std::size_t colon = said.find(": "); colon != std::string::npos) said.resize(colon);
-    while (!said.empty() && (said.back() == '.' || said.back() == ' ')) said.pop_back();
-    return said;
-}
-
 // The codes with which libav turns down data it cannot make sense of, as
 // opposed to a file it cannot reach.
 bool notAudioData(int code) {
@@ -54,25 +48,6 @@ bool notAudioData(int code) {
            code == AVERROR_DEMUXER_NOT_FOUND || code == AVERROR_DECODER_NOT_FOUND;
 }
 
-// Why a file could not be opened, said plainly for empty files and for
-// files that are not audio.
-PCMStream::StreamError openFailure(const fs::path& file, int code) {
-    std::error_code ec;
-    if (fs::is_regular_file(file, ec) && fs::file_size(file, ec) == 0 && !ec) {
-        takeLibavError();
-        return PCMStream::StreamError::readFailed(file, "the file is empty");
-    }
-    if (const auto shortfall = wavShortfall(file); shortfall && shortfall->noData) {
-        takeLibavError();
-        return PCMStream::StreamError::readFailed(file, "the file holds no audio data");
-    }
-    if (notAudioData(code)) return PCMStream::StreamError::noDecodableAudio(file, libavReason());
-    return PCMStream::StreamError::readFailed(file, avError(code));
-}
-
-struct FormatCloser {
-    void operator()(AVFormatContext* c) const { avformat_close_input(&c); }
-};
 struct CodecCloser {
     void operator()(AVCodecContext* c) const { avcodec_free_context(&c); }
 };
@@ -85,31 +60,43 @@ struct PacketCloser {
 struct SwrCloser {
     void operator()(SwrContext* s) const { swr_free(&s); }
 };
-using FormatPtr = std::unique_ptr<AVFormatContext, FormatCloser>;
-
-struct DictGuard {
-    AVDictionary* d = nullptr;
-    ~DictGuard() { av_dict_free(&d); }
-};
 
 struct Opened {
-    FormatPtr format;
+    MediaInput input;
     int stream = -1;
 };
 
+// Why a file could not be opened, said plainly for empty files and for
+// files that are not audio.
+PCMStream::StreamError openFailure(const fs::path& file, const MediaInput& input, int code) {
+    if (input.size() == 0) {
+        takeLibavError();
+        return PCMStream::StreamError::readFailed(file, "the file is empty");
+    }
+    if (const auto shortfall = wavShortfall(input.descriptor(), input.size()); shortfall && shortfall->noData) {
+        takeLibavError();
+        return PCMStream::StreamError::readFailed(file, "the file holds no audio data");
+    }
+    if (notAudioData(code)) return PCMStream::StreamError::noDecodableAudio(file, takeLibavError());
+    return PCMStream::StreamError::readFailed(file, avError(code));
+}
+
+// The file opened without blocking and only when it is a regular file,
+// then probed among the accepted containers.
 Opened openFile(const fs::path& file) {
-    routeLibavLog();
     takeLibavError(); // only what this open says counts
-    AVFormatContext* raw = avformat_alloc_context();
-    if (!raw) throw PCMStream::StreamError::readFailed(file, "out of memory");
-    DictGuard options;
-    av_dict_set(&options.d, "protocol_whitelist", kProtocols, 0);
-    av_dict_set(&options.d, "format_whitelist", kDemuxers, 0);
-    int rc = avformat_open_input(&raw, file.c_str(), nullptr, &options.d);
-    if (rc < 0) throw openFailure(file, rc);
-    Opened o{FormatPtr(raw), -1};
+    Opened o;
+    try {
+        o.input = MediaInput(file);
+    } catch (const core::FileError& e) {
+        if (e.isNotRegularFile()) throw PCMStream::StreamError::notRegularFile(file);
+        throw PCMStream::StreamError::readFailed(file, e.reason());
+    }
+    int rc = o.input.open(kDemuxers);
+    if (rc < 0) throw openFailure(file, o.input, rc);
+    AVFormatContext* raw = o.input.get();
     rc = avformat_find_stream_info(raw, nullptr);
-    if (rc < 0) throw openFailure(file, rc);
+    if (rc < 0) throw openFailure(file, o.input, rc);
     for (unsigned i = 0; i < raw->nb_streams; ++i) {
         if (raw->streams[i]->codecpar->codec_type == AVMEDIA_TYPE_AUDIO) {
             o.stream = static_cast<int>(i);
@@ -121,12 +108,12 @@ Opened openFile(const fs::path& file) {
 }
 
 PCMStream::Format describe(const Opened& o) {
-    const AVCodecParameters* par = o.format->streams[o.stream]->codecpar;
+    const AVCodecParameters* par = o.input->streams[o.stream]->codecpar;
     PCMStream::Format f;
     const int ch = par->ch_layout.nb_channels;
     f.channels = ch <= 0 ? 1 : std::min(ch, 2);
     f.sampleRate = par->sample_rate > 0 ? static_cast<double>(par->sample_rate) : 44100.0;
-    const AVFormatContext* fc = o.format.get();
+    const AVFormatContext* fc = o.input.get();
     const AVStream* st = fc->streams[o.stream];
     if (fc->duration != AV_NOPTS_VALUE && fc->duration > 0)
         f.durationSeconds = static_cast<double>(fc->duration) / AV_TIME_BASE;
@@ -289,10 +276,38 @@ PCMStream::StreamError PCMStream::StreamError::readFailed(const fs::path& file, 
     return StreamError(Kind::readFailed, "Could not read audio from " + file.filename().string() + ": " + reason);
 }
 
-PCMStream::StreamError PCMStream::StreamError::noDecodableAudio(const fs::path& file, const std::string& reason) {
-    std::string text = file.filename().string() + " holds no audio that can be decoded";
-    if (!reason.empty()) text += " (" + reason + ")";
-    return StreamError(Kind::noDecodableAudio, text);
+PCMStream::StreamError PCMStream::StreamError::notRegularFile(const fs::path& file) {
+    return StreamError(Kind::notRegularFile, core::FileError::notRegularFile(file).what());
+}
+
+namespace {
+
+// What libav's words about a file it could not make sense of mean to a
+// user; anything not listed is said as kNotAudioOrDamaged.
+struct PlainReason {
+    std::string_view libavSays;
+    std::string_view plain;
+};
+constexpr PlainReason kPlainReasons[] = {
+    // An MP4 or M4A whose recorder or copy stopped before the sample table
+    // at its end was written.
+    {"moov atom not found", "the file was cut short before its index was written"},
+};
+constexpr std::string_view kNotAudioOrDamaged = "not an audio file, or damaged";
+
+std::string_view plainReason(std::string_view libavSaid) {
+    for (const auto& r : kPlainReasons)
+        if (libavSaid.find(r.libavSays) != std::string_view::npos) return r.plain;
+    return kNotAudioOrDamaged;
+}
+
+} // namespace
+
+PCMStream::StreamError PCMStream::StreamError::noDecodableAudio(const fs::path& file, const std::string& libavSaid) {
+    const std::string name = file.filename().string();
+    return StreamError(Kind::noDecodableAudio,
+                       fmt::format("{} holds no audio that can be decoded ({})", name, plainReason(libavSaid)),
+                       libavSaid.empty() ? std::string() : fmt::format("{}: libav says \"{}\"", name, libavSaid));
 }
 
 PCMStream::Format PCMStream::format(const fs::path& file) { return describe(openFile(file)); }
@@ -302,7 +317,7 @@ PCMStream::Format PCMStream::read(const fs::path& file, std::optional<double> sa
                                   const Chunk& chunk) {
     Opened o = openFile(file);
     const Format source = describe(o);
-    const auto wavShort = wavShortfall(file);
+    const auto wavShort = wavShortfall(o.input.descriptor(), o.input.size());
     if (wavShort) ReadWarnings::tell(shortfallText(file, *wavShort));
     const double rate = sampleRate.value_or(source.sampleRate);
     const int outChannels = channels.value_or(source.channels);
@@ -317,7 +332,7 @@ PCMStream::Format PCMStream::read(const fs::path& file, std::optional<double> sa
         limit = std::isfinite(frames) ? static_cast<std::int64_t>(frames) : 0;
     }
 
-    AVStream* st = o.format->streams[o.stream];
+    AVStream* st = o.input->streams[o.stream];
     const AVCodec* codec = avcodec_find_decoder(st->codecpar->codec_id);
     if (!codec) throw StreamError::readFailed(file, "unsupported audio format");
     std::unique_ptr<AVCodecContext, CodecCloser> dec(avcodec_alloc_context3(codec));
@@ -327,8 +342,8 @@ PCMStream::Format PCMStream::read(const fs::path& file, std::optional<double> sa
     dec->pkt_timebase = st->time_base;
     int rc = avcodec_open2(dec.get(), codec, nullptr);
     if (rc < 0) throw StreamError::readFailed(file, avError(rc));
-    for (unsigned i = 0; i < o.format->nb_streams; ++i)
-        if (static_cast<int>(i) != o.stream) o.format->streams[i]->discard = AVDISCARD_ALL;
+    for (unsigned i = 0; i < o.input->nb_streams; ++i)
+        if (static_cast<int>(i) != o.stream) o.input->streams[i]->discard = AVDISCARD_ALL;
 
     std::unique_ptr<AVPacket, PacketCloser> packet(av_packet_alloc());
     std::unique_ptr<AVFrame, FrameCloser> frame(av_frame_alloc());
@@ -354,7 +369,7 @@ PCMStream::Format PCMStream::read(const fs::path& file, std::optional<double> sa
 
     bool more = true;
     while (more) {
-        rc = av_read_frame(o.format.get(), packet.get());
+        rc = av_read_frame(o.input.get(), packet.get());
         if (rc == AVERROR_EOF) break;
         if (rc < 0) throw StreamError::readFailed(file, avError(rc));
         if (packet->stream_index == o.stream) {
@@ -379,10 +394,10 @@ PCMStream::Format PCMStream::read(const fs::path& file, std::optional<double> sa
         const AVCodecParameters* par = st->codecpar;
         const bool undescribed = par->sample_rate <= 0 || par->ch_layout.nb_channels <= 0;
         if (decodedSeconds == 0 && (packetsSent > 0 || undescribed))
-            throw StreamError::noDecodableAudio(file, libavReason());
+            throw StreamError::noDecodableAudio(file, takeLibavError());
         // A length estimated from the bitrate and the file's size says
         // nothing about what is missing (and misjudges VBR files).
-        if (!wavShort && o.format->duration_estimation_method != AVFMT_DURATION_FROM_BITRATE &&
+        if (!wavShort && o.input->duration_estimation_method != AVFMT_DURATION_FROM_BITRATE &&
             endsEarly(decodedSeconds, source.durationSeconds))
             ReadWarnings::tell(endsEarlyText(file, decodedSeconds, source.durationSeconds));
     }

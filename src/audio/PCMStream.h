@@ -31,20 +31,28 @@ public:
     // user-facing text.
     class StreamError : public core::Error {
     public:
-        enum class Kind { noAudioTrack, readFailed, noDecodableAudio };
+        enum class Kind { noAudioTrack, readFailed, noDecodableAudio, notRegularFile };
         // "<file name> has no audio track."
         static StreamError noAudioTrack(const std::filesystem::path& file);
-        // "<file name> holds no audio that can be decoded (<reason>)", without
-        // the brackets when there is no reason: a file that is not audio at
-        // all, or whose audio stream decodes to nothing.
-        static StreamError noDecodableAudio(const std::filesystem::path& file, const std::string& reason);
+        // "<file name> holds no audio that can be decoded (<plain reason>)":
+        // a file that is not audio at all, or whose audio stream decodes to
+        // nothing. The reason is said in a user's words, picked from what
+        // libav said (`libavSaid`, possibly empty), which is kept for the log.
+        static StreamError noDecodableAudio(const std::filesystem::path& file, const std::string& libavSaid);
         // "Could not read audio from <file name>: <reason>"
         static StreamError readFailed(const std::filesystem::path& file, const std::string& reason);
+        // "<file name> is not a regular file" (a FIFO, a device, a folder).
+        static StreamError notRegularFile(const std::filesystem::path& file);
         Kind kind() const { return kind_; }
+        // libav's own words about the failure, for a log line only: "<file
+        // name>: libav says \"moov atom not found\"". Empty when it said nothing.
+        const std::string& libavLine() const { return libavLine_; }
 
     private:
-        StreamError(Kind kind, const std::string& text) : core::Error(text), kind_(kind) {}
+        StreamError(Kind kind, const std::string& text, std::string libavLine = {})
+            : core::Error(text), kind_(kind), libavLine_(std::move(libavLine)) {}
         Kind kind_;
+        std::string libavLine_;
     };
 
     // Called once per decoded chunk with `frames` interleaved frames
@@ -54,8 +62,9 @@ public:
     using Chunk = std::function<void(std::span<const float> samples, std::size_t frames)>;
 
     // The first audio stream's rate and channel count (at most 2: more than
-    // two channels are described as 2) and the file's duration.
-    // Throws StreamError.
+    // two channels are described as 2) and the file's duration. Like read(),
+    // it opens the file without blocking and fails with notRegularFile for
+    // a FIFO, a device or a folder. Throws StreamError.
     static Format format(const std::filesystem::path& file);
 
     // Reads the whole first audio stream (or its first maxDuration seconds,

@@ -32,9 +32,14 @@ FileError FileError::folderInTheWay(const fs::path& path) {
     return {fmt::format("Could not write {}: a folder of that name is in the way", path.filename().string()),
             "a folder of that name is in the way"};
 }
-FileError FileError::notRegularFile(const fs::path& path) {
-    return {fmt::format("{} is not a regular file", path.filename().string()), "not a regular file"};
+namespace {
+constexpr const char* kNotRegularFile = "not a regular file";
 }
+
+FileError FileError::notRegularFile(const fs::path& path) {
+    return {fmt::format("{} is not a regular file", path.filename().string()), kNotRegularFile};
+}
+bool FileError::isNotRegularFile() const { return reason_ == kNotRegularFile; }
 FileError FileError::tooLarge(const fs::path& path) {
     return {fmt::format("{} is larger than 2 GiB", path.filename().string()), "larger than 2 GiB"};
 }
@@ -174,7 +179,7 @@ void copyFileContents(const fs::path& from, const fs::path& to, const fs::path& 
     if (::close(out) != 0) throw FileError::cannotWrite(shownName, systemErrorText(errno));
 }
 
-ReadableFile::ReadableFile(const fs::path& path) : path_(path) {
+ReadableFile::ReadableFile(const fs::path& path, std::uint64_t sizeLimit) : path_(path) {
     fd_ = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
     if (fd_ < 0) throw FileError::cannotRead(path, systemErrorText(errno));
     struct stat info {};
@@ -188,7 +193,7 @@ ReadableFile::ReadableFile(const fs::path& path) : path_(path) {
         throw FileError::notRegularFile(path);
     }
     size_ = static_cast<std::uint64_t>(info.st_size);
-    if (size_ > kMaxReadableFileSize) {
+    if (size_ > sizeLimit) {
         ::close(fd_);
         throw FileError::tooLarge(path);
     }

@@ -24,6 +24,8 @@ public:
     static FileError notRegularFile(const fs::path& path);
     // "<file name> is larger than 2 GiB"
     static FileError tooLarge(const fs::path& path);
+    // True for the error of notRegularFile().
+    bool isNotRegularFile() const;
 
     // The part of the text that says why, without the file's name (the
     // system's "No space left on device", "not a regular file"), for a
@@ -81,14 +83,17 @@ void copyFileContents(const fs::path& from, const fs::path& to, const fs::path& 
 // No picture or document the programs read comes near this size; a larger
 // "file" is refused before a byte of it is read.
 inline constexpr std::uint64_t kMaxReadableFileSize = std::uint64_t{2} << 30;
+// The size limit for a file that is streamed in pieces and never held whole
+// (audio, video): none.
+inline constexpr std::uint64_t kStreamedFileSize = UINT64_MAX;
 
 // A file a user named, opened for reading without blocking (O_NONBLOCK, so
 // a FIFO or a device can't hold the caller up) and checked before anything
-// is read: only a regular file of at most kMaxReadableFileSize bytes is
-// accepted. Closed by the destructor. Throws FileError.
+// is read: only a regular file of at most `sizeLimit` bytes is accepted.
+// Closed by the destructor. Throws FileError.
 class ReadableFile {
 public:
-    explicit ReadableFile(const fs::path& path);
+    explicit ReadableFile(const fs::path& path, std::uint64_t sizeLimit = kMaxReadableFileSize);
     ~ReadableFile();
     ReadableFile(const ReadableFile&) = delete;
     ReadableFile& operator=(const ReadableFile&) = delete;

@@ -5,6 +5,7 @@
 #include <climits>
 
 #include "audio/MediaDiagnostics.h"
+#include "audio/PCMStream.h"
 #include "core/Files.h"
 #include "core/WorkArea.h"
 #include "episode/PipelineSteps.h"
@@ -85,21 +86,27 @@ std::vector<std::filesystem::path> AudioVideoPipeline::processMultiFormat(const 
                     0, 0, std::nullopt};
     // A source cut short is read as far as it goes, and said so in the log.
     const audio::ReadWarnings readWarnings([&run](const std::string& line) { run.log(line); });
-    steps::normalize(run);
-    steps::transcribe(run);
-    steps::dumpWords(run);
-    steps::removeFillers(run);
-    steps::addIntroAndOutro(run);
-    steps::writeMaster(run);
-    steps::writeACXCheck(run);
-    steps::readLengths(run);
-    steps::startRSSEncoding(run);
-    steps::startWhisperReference(run);
-    steps::writeChapters(run);
-    steps::writeRSS(run);
-    steps::writeWhisperReference(run);
-    steps::writeTranscripts(run);
-    steps::writeAudiogram(run);
+    try {
+        steps::normalize(run);
+        steps::transcribe(run);
+        steps::dumpWords(run);
+        steps::removeFillers(run);
+        steps::addIntroAndOutro(run);
+        steps::writeMaster(run);
+        steps::writeACXCheck(run);
+        steps::readLengths(run);
+        steps::startRSSEncoding(run);
+        steps::startWhisperReference(run);
+        steps::writeChapters(run);
+        steps::writeRSS(run);
+        steps::writeWhisperReference(run);
+        steps::writeTranscripts(run);
+        steps::writeAudiogram(run);
+    } catch (const audio::PCMStream::StreamError& e) {
+        // The item fails with a plain text; libav's own words go to the log.
+        if (!e.libavLine().empty()) run.log(e.libavLine());
+        throw;
+    }
     run.report(1.0, "Export complete.");
     return std::move(run.outputs);
 }

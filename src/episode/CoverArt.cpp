@@ -1,9 +1,8 @@
 #include "episode/CoverArt.h"
 
-#include <array>
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
-#include <fstream>
 #include <memory>
 
 #include <libheif/heif.h>
@@ -22,12 +21,17 @@ constexpr std::int64_t kMaxPixels = 100'000'000; // refused before decoding
 enum class Kind { jpeg, png, heif, other };
 
 Kind sniff(const fs::path& file) {
-    std::array<unsigned char, 12> head{};
-    std::ifstream in(file, std::ios::binary);
-    if (!in.read(reinterpret_cast<char*>(head.data()), head.size())) return Kind::other;
-    if (head[0] == 0xFF && head[1] == 0xD8 && head[2] == 0xFF) return Kind::jpeg;
-    if (head[0] == 0x89 && head[1] == 'P' && head[2] == 'N' && head[3] == 'G') return Kind::png;
-    if (std::memcmp(head.data() + 4, "ftyp", 4) == 0) return Kind::heif;
+    std::string head;
+    try {
+        head = core::readFileHead(file, 12); // never blocks on a FIFO
+    } catch (const core::Error&) {
+        return Kind::other;
+    }
+    if (head.size() < 12) return Kind::other;
+    const auto at = [&](std::size_t i) { return static_cast<unsigned char>(head[i]); };
+    if (at(0) == 0xFF && at(1) == 0xD8 && at(2) == 0xFF) return Kind::jpeg;
+    if (at(0) == 0x89 && at(1) == 'P' && at(2) == 'N' && at(3) == 'G') return Kind::png;
+    if (head.compare(4, 4, "ftyp") == 0) return Kind::heif;
     return Kind::other;
 }
 
@@ -225,6 +229,136 @@ std::optional<std::string> pngWithoutMetadata(std::string_view b) {
     }
 }
 
+// Calls `segment(marker, payload)` for each marker segment of a JPEG's
+// header, up to its first scan. False when the structure cannot be followed.
+template <typename Segment>
+bool forEachHeaderSegment(std::string_view b, Segment&& segment) {
+    std::size_t i = 2;
+    for (;;) {
+        if (i >= b.size() || byteAt(b, i) != 0xFF) return false;
+        while (i < b.size() && byteAt(b, i) == 0xFF) ++i; // fill bytes
+        if (i >= b.size()) return false;
+        const std::uint32_t marker = byteAt(b, i++);
+        if (marker == 0xDA || marker == 0xD9) return true;
+        if (marker == 0x01 || (marker >= 0xD0 && marker <= 0xD7)) continue;
+        if (i + 2 > b.size()) return false;
+        const std::size_t length = be16(b, i);
+        if (length < 2 || i + length > b.size()) return false;
+        segment(marker, b.substr(i + 2, length - 2));
+        i += length;
+    }
+}
+
+// The EXIF orientation (1 to 8) of a JPEG: how its stored pixels must be
+// turned to show upright. 1 (as stored) when there is none or it can't be read.
+int exifOrientation(std::string_view jpeg) {
+    int orientation = 1;
+    bool seen = false;
+    forEachHeaderSegment(jpeg, [&](std::uint32_t marker, std::string_view payload) {
+        constexpr std::string_view exif("Exif\0\0", 6);
+        if (seen || marker != 0xE1 || payload.substr(0, exif.size()) != exif) return;
+        seen = true; // the first Exif block counts, as everywhere
+        const std::string_view tiff = payload.substr(exif.size());
+        if (tiff.size() < 8) return;
+        const bool little = tiff.substr(0, 2) == "II";
+        if (!little && tiff.substr(0, 2) != "MM") return;
+        const auto u16 = [&](std::size_t at) {
+            return little ? byteAt(tiff, at) | byteAt(tiff, at + 1) << 8 : be16(tiff, at);
+        };
+        const auto u32 = [&](std::size_t at) {
+            return little ? u16(at) | u16(at + 2) << 16 : be32(tiff, at);
+        };
+        if (u16(2) != 42) return;
+        const std::size_t ifd = u32(4);
+        if (ifd > tiff.size() - 2) return;
+        const std::size_t entries = u16(ifd);
+        for (std::size_t e = 0; e < entries; ++e) {
+            const std::size_t at = ifd + 2 + 12 * e;
+            if (at > tiff.size() - 12) return;
+            // Orientation: one SHORT, stored in the entry itself.
+            if (u16(at) != 0x0112) continue;
+            if (u16(at + 2) == 3 && u32(at + 4) == 1 && u16(at + 8) >= 1 && u16(at + 8) <= 8)
+                orientation = static_cast<int>(u16(at + 8));
+            return;
+        }
+    });
+    return orientation;
+}
+
+// How to find, for each pixel of the upright picture, its stored pixel:
+// swap the axes first, then count x and/or y from the far side.
+struct Turn {
+    bool transpose, mirrorX, mirrorY;
+};
+constexpr Turn kTurns[9] = {
+    {false, false, false},                                              // (unused)
+    {false, false, false}, {false, true, false}, {false, true, true},   // 1 as stored, 2 mirrored, 3 half turn
+    {false, false, true},  {true, false, false}, {true, false, true},   // 4 flipped, 5 transposed, 6 turn right
+    {true, true, true},    {true, true, false},                         // 7 transversed, 8 turn left
+};
+
+// `stored` turned as EXIF `orientation` says, as RGB.
+libav::Frame turned(const AVFrame* stored, int orientation) {
+    const Turn turn = kTurns[orientation >= 1 && orientation <= 8 ? orientation : 1];
+    const int w = stored->width;
+    const int h = stored->height;
+    libav::Frame rgb(av_frame_alloc());
+    libav::Frame out(av_frame_alloc());
+    if (!rgb || !out) return nullptr;
+    rgb->format = out->format = AV_PIX_FMT_RGB24;
+    rgb->width = w;
+    rgb->height = h;
+    out->width = turn.transpose ? h : w;
+    out->height = turn.transpose ? w : h;
+    if (av_frame_get_buffer(rgb.get(), 0) < 0 || av_frame_get_buffer(out.get(), 0) < 0) return nullptr;
+    libav::Scaler scaler(sws_getContext(w, h, static_cast<AVPixelFormat>(stored->format), w, h, AV_PIX_FMT_RGB24,
+                                        SWS_BICUBIC, nullptr, nullptr, nullptr));
+    if (!scaler || sws_scale(scaler.get(), stored->data, stored->linesize, 0, h, rgb->data, rgb->linesize) <= 0)
+        return nullptr;
+    for (int y = 0; y < out->height; ++y) {
+        std::uint8_t* row = out->data[0] + static_cast<std::ptrdiff_t>(y) * out->linesize[0];
+        for (int x = 0; x < out->width; ++x) {
+            int sx = turn.transpose ? y : x;
+            int sy = turn.transpose ? x : y;
+            if (turn.mirrorX) sx = w - 1 - sx;
+            if (turn.mirrorY) sy = h - 1 - sy;
+            std::memcpy(row + 3 * static_cast<std::ptrdiff_t>(x),
+                        rgb->data[0] + static_cast<std::ptrdiff_t>(sy) * rgb->linesize[0] + 3 * sx, 3);
+        }
+    }
+    return out;
+}
+
+// The colour profile of a JPEG (its APP2 "ICC_PROFILE" segments, whole, in
+// order), to carry over to a picture made from it.
+std::string iccSegments(std::string_view jpeg) {
+    std::string segments;
+    forEachHeaderSegment(jpeg, [&](std::uint32_t marker, std::string_view payload) {
+        if (marker != 0xE2 || !colourSegment(marker, payload)) return;
+        segments += "\xFF\xE2";
+        segments += static_cast<char>((payload.size() + 2) >> 8);
+        segments += static_cast<char>((payload.size() + 2) & 0xFF);
+        segments.append(payload);
+    });
+    return segments;
+}
+
+// A JPEG stored turned, with the orientation in its EXIF, drawn upright and
+// encoded again, with its colour profile and without the EXIF block.
+std::optional<std::string> uprightJPEG(const fs::path& file, std::string_view bytes, int orientation) {
+    const libav::Frame stored = decodeWithLibav(file);
+    if (!stored) return std::nullopt;
+    const libav::Frame upright = turned(stored.get(), orientation);
+    if (!upright) return std::nullopt;
+    std::optional<std::string> jpeg = encodeJPEG(upright.get());
+    if (!jpeg || jpeg->size() < 4) return std::nullopt;
+    // The profile goes right after the start of the image and its JFIF block.
+    std::size_t at = 2;
+    if (byteAt(*jpeg, 2) == 0xFF && byteAt(*jpeg, 3) == 0xE0 && jpeg->size() >= 6) at = 4 + be16(*jpeg, 4);
+    jpeg->insert(std::min(at, jpeg->size()), iccSegments(bytes));
+    return jpeg;
+}
+
 } // namespace
 
 std::optional<std::string> CoverArt::withoutMetadata(std::string_view bytes) {
@@ -256,6 +390,10 @@ std::optional<CoverArt::Picture> CoverArt::forTag(const fs::path& file) {
         } catch (const core::Error&) {
             return std::nullopt;
         }
+        // A portrait phone photo is stored on its side with an EXIF note to
+        // turn it, which players ignore in a cover: it is turned here.
+        if (const int orientation = kind == Kind::jpeg ? exifOrientation(bytes) : 1; orientation != 1)
+            if (auto upright = uprightJPEG(file, bytes, orientation)) return Picture{std::move(*upright), false};
         if (auto clean = withoutMetadata(bytes)) return Picture{std::move(*clean), kind == Kind::png};
         // A structure that cannot be followed: the pixels alone, if they decode.
     }

@@ -22,8 +22,10 @@ public:
     static bool isPNGOrJPEG(const std::filesystem::path& file);
     // The cover ready for a tag: PNG and JPEG files without their metadata
     // (see withoutMetadata), anything else, and a PNG or JPEG whose structure
-    // cannot be followed, converted to JPEG. Absent when the file cannot be
-    // read as a picture.
+    // cannot be followed, converted to JPEG. A JPEG whose EXIF orientation
+    // says it is stored turned or mirrored is drawn upright and encoded
+    // again (its colour profile kept), since players ignore the orientation
+    // of a cover. Absent when the file cannot be read as a picture.
     static std::optional<Picture> forTag(const std::filesystem::path& file);
     // A PNG or JPEG file's bytes without the blocks that describe the
     // picture rather than draw it, where a phone puts its GPS position, the

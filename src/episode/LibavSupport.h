@@ -8,6 +8,8 @@
 #include <string>
 
 #include "audio/MediaDiagnostics.h"
+#include "audio/MediaInput.h"
+#include "core/Files.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -21,9 +23,6 @@ extern "C" {
 
 namespace episode::libav {
 
-struct InputDeleter {
-    void operator()(AVFormatContext* c) const { avformat_close_input(&c); }
-};
 struct OutputDeleter {
     void operator()(AVFormatContext* c) const {
         if (!c) return;
@@ -50,7 +49,7 @@ struct FifoDeleter {
     void operator()(AVAudioFifo* f) const { av_audio_fifo_free(f); }
 };
 
-using Input = std::unique_ptr<AVFormatContext, InputDeleter>;
+using Input = audio::MediaInput;
 using Output = std::unique_ptr<AVFormatContext, OutputDeleter>;
 using Codec = std::unique_ptr<AVCodecContext, CodecDeleter>;
 using Frame = std::unique_ptr<AVFrame, FrameDeleter>;
@@ -65,19 +64,17 @@ inline std::string errorText(int code) {
     return buf;
 }
 
-// Opens a local file for reading (only the "file" protocol is allowed).
-// Returns null when it cannot be opened or probed.
+// Opens a local file for reading through audio::MediaInput: never blocks,
+// reads regular files only. Empty when it cannot be opened or probed.
 inline Input openLocalInput(const std::filesystem::path& path) {
-    audio::routeLibavLog(); // libav's own messages never reach the terminal
-    AVDictionary* options = nullptr;
-    av_dict_set(&options, "protocol_whitelist", "file", 0);
-    AVFormatContext* raw = nullptr;
-    const std::string url = "file:" + path.string();
-    int rc = avformat_open_input(&raw, url.c_str(), nullptr, &options);
-    av_dict_free(&options);
-    if (rc < 0) return nullptr;
-    Input input(raw);
-    if (avformat_find_stream_info(input.get(), nullptr) < 0) return nullptr;
+    Input input;
+    try {
+        input = Input(path);
+    } catch (const core::Error&) {
+        return {};
+    }
+    if (input.open() < 0) return {};
+    if (avformat_find_stream_info(input.get(), nullptr) < 0) return {};
     return input;
 }
 

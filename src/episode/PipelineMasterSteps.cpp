@@ -117,6 +117,7 @@ void writeACXCheck(PipelineRun& run) {
     // report says what that leaves at either end.
     audio::ACXReport report = run.pipeline.normalizer().acxCheck(run.finalAudio);
     if (run.finalAudio == run.episodeAudio) report.roomTone.reset();
+    report.noiseGateOn = run.request.cleanup.noiseGate;
     const fs::path file = run.claimDeliverable(kACXCheckSuffix);
     core::writeFileAtomically(file, report.text());
     run.outputs.push_back(file);

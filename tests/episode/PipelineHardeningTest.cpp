@@ -1,14 +1,26 @@
 // Real-world inputs that used to break an episode: phone-sized 4:2:0 JPEG
-// covers, covers that are neither PNG nor JPEG, very long names and an
-// output folder whose name begins with "-".
+// covers, covers that are neither PNG nor JPEG, covers stored on their side,
+// audio that is a FIFO or no audio at all, very long names and an output
+// folder whose name begins with "-".
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <chrono>
 #include <cstdlib>
+#include <functional>
+#include <future>
 #include <optional>
 
 #include <fmt/format.h>
 #include <gtest/gtest.h>
+#include <taglib/attachedpictureframe.h>
+#include <taglib/id3v2tag.h>
+#include <taglib/mp4file.h>
+#include <taglib/mpegfile.h>
 
 #include "MediaProbe.h"
+#include "batch/BatchItem.h"
 #include "core/Text.h"
 #include "episode/AudioVideoPipeline.h"
 #include "episode/AudiogramGenerator.h"
@@ -16,6 +28,7 @@
 #include "episode/FrameRenderer.h"
 #include "episode/ID3TagInjector.h"
 #include "episode/PipelineSteps.h"
+#include "support/BrokenFiles.h"
 #include "support/TestSupport.h"
 
 namespace {
@@ -37,6 +50,16 @@ fs::path picture(const fs::path& file, int width, int height, const std::string&
 }
 
 using testsupport::ScopedTmpDir;
+
+// A short MP3 tagged with `cover` on both paths: "tagged.mp3" through FFmpeg
+// and "tagged.m4a" through libav.
+void tagOnBothPaths(const testsupport::TempDir& dir, const fs::path& cover) {
+    testsupport::makeAudio(dir / "a.mp3", "sine=frequency=300:sample_rate=44100:duration=2", {"-b:a", "128k"});
+    episode::PodcastMetadata tags{"T", "A", "P", 3, std::nullopt, "N", 2026, cover};
+    episode::ID3TagInjector(episode::FFmpegRunner()).inject(tags, dir / "a.mp3", dir / "tagged.mp3", std::nullopt);
+    episode::ID3TagInjector(episode::FFmpegRunner(std::vector<fs::path>{}))
+        .inject(tags, dir / "a.mp3", dir / "tagged.m4a", std::nullopt);
+}
 
 // The common podcast cover sizes, none a multiple of 16 wide: libswscale
 // used to write past the end of the picture's buffer.
@@ -94,11 +117,7 @@ TEST_P(OtherCover, IsTaggedAsJPEGOnBothPaths) {
     EXPECT_FALSE(forTag->png);
     EXPECT_EQ(forTag->bytes.substr(0, 3), "\xFF\xD8\xFF");
 
-    testsupport::makeAudio(dir / "a.mp3", "sine=frequency=300:sample_rate=44100:duration=2", {"-b:a", "128k"});
-    episode::PodcastMetadata tags{"T", "A", "P", 3, std::nullopt, "N", 2026, cover};
-    episode::ID3TagInjector(episode::FFmpegRunner()).inject(tags, dir / "a.mp3", dir / "tagged.mp3", std::nullopt);
-    episode::ID3TagInjector(episode::FFmpegRunner(std::vector<fs::path>{}))
-        .inject(tags, dir / "a.mp3", dir / "tagged.m4a", std::nullopt);
+    tagOnBothPaths(dir, cover);
     for (const char* out : {"tagged.mp3", "tagged.m4a"}) {
         const auto info = mediaprobe::probe(dir / out);
         const auto* pic = mediaprobe::streamOf(info, "video");
@@ -124,6 +143,158 @@ TEST(CoverArt, UnreadableCoverIsLeftOutNotAFailure) {
     episode::ID3TagInjector().inject(tags, dir / "a.mp3", dir / "tagged.mp3", std::nullopt);
     EXPECT_EQ(mediaprobe::streamOf(mediaprobe::probe(dir / "tagged.mp3"), "video"), nullptr);
 }
+
+// The cover picture a tagged file carries, byte for byte, read with TagLib.
+std::string embeddedCover(const fs::path& file) {
+    if (file.extension() == ".mp3") {
+        TagLib::MPEG::File mp3(file.c_str());
+        const auto frames = mp3.ID3v2Tag() ? mp3.ID3v2Tag()->frameListMap()["APIC"] : TagLib::ID3v2::FrameList();
+        if (frames.isEmpty()) return {};
+        const auto picture = static_cast<TagLib::ID3v2::AttachedPictureFrame*>(frames.front())->picture();
+        return std::string(picture.data(), picture.size());
+    }
+    TagLib::MP4::File m4a(file.c_str());
+    if (!m4a.tag() || !m4a.tag()->contains("covr")) return {};
+    const auto covers = m4a.tag()->item("covr").toCoverArtList();
+    if (covers.isEmpty()) return {};
+    const auto data = covers.front().data();
+    return std::string(data.data(), data.size());
+}
+
+// A 200 × 300 portrait cover, red along its top and green down its left
+// side, stored as a camera would for an EXIF orientation: turned by the
+// opposite of what the orientation asks, so that it shows upright. Cameras
+// write EXIF in either byte order.
+class TurnedCover : public testing::TestWithParam<std::tuple<int, const char*, const char*>> {};
+
+TEST_P(TurnedCover, IsTaggedUprightOnBothPaths) {
+    const auto [orientation, storedTurn, byteOrder] = GetParam();
+    testsupport::TempDir dir;
+    const fs::path cover = dir / "cover.jpg";
+    runTool({"convert", "-size", "200x300", "xc:blue", "-fill", "red", "-draw", "rectangle 0,0 199,59", "-fill",
+             "lime", "-draw", "rectangle 0,60 39,299", "-rotate", storedTurn, "-quality", "95", cover.string()});
+    runTool({"exiftool", "-q", "-overwrite_original", "-n", fmt::format("-Orientation={}", orientation),
+             fmt::format("-ExifByteOrder={}", byteOrder), cover.string()});
+    ASSERT_EQ(runTool({"exiftool", "-s3", "-n", "-Orientation", cover.string()}).output,
+              fmt::format("{}\n", orientation));
+
+    tagOnBothPaths(dir, cover);
+    for (const char* out : {"tagged.mp3", "tagged.m4a"}) {
+        SCOPED_TRACE(out);
+        const std::string embedded = embeddedCover(dir / out);
+        ASSERT_FALSE(embedded.empty());
+        if (orientation == 1) { // upright: today's copy, only the metadata left out
+            EXPECT_EQ(embedded, episode::CoverArt::withoutMetadata(core::readFile(cover)).value_or("?"));
+            continue;
+        }
+        const fs::path picture = dir / fmt::format("{}.jpg", out);
+        core::writeFileAtomically(picture, embedded);
+        EXPECT_EQ(runTool({"exiftool", "-s3", "-n", "-Orientation", picture.string()}).output, "");
+        const mediaprobe::DecodedFrame pixels(picture, 0, dir / fmt::format("{}.png", out));
+        ASSERT_TRUE(pixels.ok());
+        EXPECT_EQ(pixels.width(), 200);
+        EXPECT_EQ(pixels.height(), 300);
+        EXPECT_TRUE(mediaprobe::near(pixels.at(120, 20), {255, 0, 0}, 40));  // top
+        EXPECT_TRUE(mediaprobe::near(pixels.at(15, 200), {0, 255, 0}, 40));  // left
+        EXPECT_TRUE(mediaprobe::near(pixels.at(150, 200), {0, 0, 255}, 40)); // the rest
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Orientations, TurnedCover,
+                         testing::Values(std::make_tuple(1, "0", "MM"), std::make_tuple(3, "180", "MM"),
+                                         std::make_tuple(6, "-90", "MM"), std::make_tuple(8, "90", "II")),
+                         [](const auto& info) {
+                             return fmt::format("Orientation{}{}", std::get<0>(info.param), std::get<2>(info.param));
+                         });
+
+// Runs one episode on another thread. A FIFO opened for reading blocks until
+// a writer comes: when the run hasn't ended after a generous while, writers
+// are let in on `fifo` until it does, so that a regression fails the test
+// instead of hanging the suite. Returns the error text, or "" on success.
+std::string failureOf(const episode::MultiFormatExportRequest& q, const fs::path& fifo,
+                      std::vector<std::string>& log) {
+    auto run = std::async(std::launch::async, [&] {
+        try {
+            AudioVideoPipeline().processMultiFormat(q, {}, [&](const std::string& line) { log.push_back(line); });
+            return std::string();
+        } catch (const std::exception& e) {
+            return std::string(e.what());
+        }
+    });
+    bool blocked = false;
+    while (run.wait_for(blocked ? std::chrono::seconds(1) : std::chrono::seconds(120)) != std::future_status::ready) {
+        blocked = true;
+        // Opens only while a reader waits; closing it ends that reader's file.
+        const int writer = ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+        if (writer >= 0) ::close(writer);
+    }
+    EXPECT_FALSE(blocked) << "the episode waited on " << fifo.filename();
+    return run.get();
+}
+
+// Audio that can't be an episode's, intro or outro: the episode fails with
+// a text a user can act on, and the next episode goes through.
+struct FailingAudio {
+    const char* name;
+    std::function<void(const testsupport::TempDir&, episode::MultiFormatExportRequest&)> prepare;
+    const char* text;
+    const char* logged; // the start of a log line that must be there; empty: none
+};
+void PrintTo(const FailingAudio& c, std::ostream* os) { *os << c.name; }
+
+class FailingInput : public testing::TestWithParam<FailingAudio> {};
+
+TEST_P(FailingInput, FailsWithItsTextAndTheNextEpisodeCompletes) {
+    const FailingAudio& c = GetParam();
+    testsupport::TempDir dir;
+    fs::create_directory(dir / "tmp");
+    const ScopedTmpDir tmp(dir / "tmp");
+    testsupport::makeAudio(dir / "x.wav", "sine=frequency=440:sample_rate=48000:duration=2");
+    episode::MultiFormatExportRequest q(dir / "x.wav", dir / "out", "y", {}, true, false, false, false,
+                                       audio::LoudnessTarget::stereoPodcast());
+    c.prepare(dir, q);
+    std::vector<std::string> log;
+    EXPECT_EQ(failureOf(q, dir / "y.wav", log), c.text);
+    if (*c.logged) {
+        const bool found = std::any_of(log.begin(), log.end(), [&](const auto& l) { return l.rfind(c.logged, 0) == 0; });
+        EXPECT_TRUE(found) << fmt::format("{}", fmt::join(log, "\n"));
+    }
+
+    const episode::MultiFormatExportRequest next(dir / "x.wav", dir / "out", "x", {}, true, false, false, false,
+                                                 audio::LoudnessTarget::stereoPodcast());
+    const auto files = AudioVideoPipeline().processMultiFormat(next, {}, {});
+    ASSERT_EQ(files.size(), 1u);
+    EXPECT_TRUE(fs::is_regular_file(files[0]));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Inputs, FailingInput,
+    testing::Values(
+        FailingAudio{"FifoEpisode",
+                     [](const auto& dir, auto& q) { q.sourceURL = testsupport::makeFifo(dir / "y.wav"); },
+                     "y.wav is not a regular file", ""},
+        FailingAudio{"FifoIntro", [](const auto& dir, auto& q) { q.introURL = testsupport::makeFifo(dir / "y.wav"); },
+                     "y.wav is not a regular file", ""},
+        FailingAudio{"FifoOutro", [](const auto& dir, auto& q) { q.outroURL = testsupport::makeFifo(dir / "y.wav"); },
+                     "y.wav is not a regular file", ""},
+        // Queued as a recording (its size read), then replaced by a FIFO.
+        FailingAudio{"SwappedForAFifoAfterQueueing",
+                     [](const auto& dir, auto& q) {
+                         testsupport::makeAudio(dir / "y.wav", "sine=frequency=220:sample_rate=48000:duration=1");
+                         const batch::BatchItem item(core::Uuid::random(), dir / "y.wav");
+                         EXPECT_GT(item.fileSize, 0);
+                         fs::remove(dir / "y.wav");
+                         q.sourceURL = testsupport::makeFifo(item.sourceURL);
+                     },
+                     "y.wav is not a regular file", ""},
+        FailingAudio{"TextFileAsEpisode",
+                     [](const auto& dir, auto& q) {
+                         q.sourceURL = dir / "notes.mp3";
+                         core::writeFileAtomically(q.sourceURL, std::string(40, 'x') + "\nThis is a text file.\n");
+                     },
+                     "notes.mp3 holds no audio that can be decoded (not an audio file, or damaged)",
+                     "notes.mp3: libav says \"Failed to read frame size"}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST(BaseName, CutOnAUtf8BoundaryToFitEveryDeliverable) {
     namespace text = episode::pipelinetext;
