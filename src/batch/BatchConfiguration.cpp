@@ -85,17 +85,21 @@ std::optional<fs::path> downloadDirFromUserDirs(const fs::path& home) {
 }
 
 // The user's Downloads folder, whether or not it exists yet (a run's start
-// creates it): $XDG_DOWNLOAD_DIR, else the setting in user-dirs.dirs, else
-// ~/Downloads. A setting naming the home folder itself turns the Downloads
-// folder off, so the home folder takes its place. None without a home.
+// creates it): the XDG setting (user-dirs.dirs, as xdg-user-dirs keeps it,
+// else $XDG_DOWNLOAD_DIR), else ~/Downloads. A setting naming the home
+// folder itself means "not configured". None without a home.
 std::optional<fs::path> downloadsFolder() {
     const auto home = homeFolder();
     if (!home) return std::nullopt;
-    std::optional<fs::path> configured;
-    if (const char* value = std::getenv("XDG_DOWNLOAD_DIR"); value != nullptr)
-        configured = settingPath(value, *home);
-    if (!configured) configured = downloadDirFromUserDirs(*home);
-    if (configured) return withoutTrailingSeparator(configured->lexically_normal());
+    std::optional<fs::path> configured = downloadDirFromUserDirs(*home);
+    if (!configured) {
+        if (const char* value = std::getenv("XDG_DOWNLOAD_DIR"); value != nullptr)
+            configured = settingPath(value, *home);
+    }
+    if (configured) {
+        fs::path folder = withoutTrailingSeparator(configured->lexically_normal());
+        if (folder != withoutTrailingSeparator(home->lexically_normal())) return folder;
+    }
     return *home / "Downloads";
 }
 

