@@ -12,8 +12,9 @@ namespace image {
 // (roll) or converge towards the top (keystone) on a small gray copy, with
 // its own vote over near-vertical line directions, and corrects both: a
 // rotation for the roll, a perspective warp for the keystone, then an
-// optional crop of the empty side wedges. No stored state; any number of
-// workers may use it at once.
+// optional crop of the empty side wedges, all three composed into one
+// bicubic pass over the picture. No stored state; any number of workers may
+// use it at once.
 class ArchitecturalStraightener {
 public:
     struct StraightenParameters {
@@ -63,7 +64,9 @@ public:
     // two lines are found.
     StraightenParameters analyze(const Image& image) const;
 
-    // Rotates, warps and crops. Negligible parameters give the input itself.
+    // Rotates, warps and crops in one pass, straight into the result (the
+    // only full-size buffer it makes). Negligible parameters give the input
+    // itself.
     // The result starts at (0, 0); its metadata is the input's.
     Image straighten(const Image& image, const StraightenParameters& parameters) const;
 

@@ -2,11 +2,15 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
+#include <bit>
 #include <cmath>
 #include <numbers>
+#include <cstdint>
 #include <cstring>
 #include <mutex>
 #include <stdexcept>
+#include <type_traits>
 #include <vector>
 
 #include <opencv2/core.hpp>
@@ -108,13 +112,48 @@ VipsRef exactSize(VipsRef image, int width, int height) {
 }
 
 
-// Whether every alpha sample (the last band) is at its maximum.
-bool opaque(const cv::Mat& pixels, double maxAlpha) {
-    cv::Mat alphaBand;
-    cv::extractChannel(pixels, alphaBand, pixels.channels() - 1);
-    double lowest = 0;
-    cv::minMaxLoc(alphaBand, &lowest);
-    return lowest >= maxAlpha;
+// Whether rows first to end - 1 have only full alpha samples.
+template <typename T>
+bool rowsFull(const cv::Mat& pixels, T full, int first, int end) {
+    const int bands = pixels.channels();
+    if constexpr (std::is_same_v<T, std::uint8_t> && std::endian::native == std::endian::little) {
+        if (bands == 4) {
+            // Whole RGBA pixels ANDed together: alpha is the top byte.
+            for (int y = first; y < end; ++y) {
+                const std::uint8_t* row = pixels.ptr<std::uint8_t>(y);
+                std::uint32_t all = ~std::uint32_t{0};
+                for (int x = 0; x < pixels.cols; ++x) {
+                    std::uint32_t pixel;
+                    std::memcpy(&pixel, row + 4 * static_cast<std::ptrdiff_t>(x), sizeof pixel);
+                    all &= pixel;
+                }
+                if ((all >> 24) != full) return false;
+            }
+            return true;
+        }
+    }
+    for (int y = first; y < end; ++y) {
+        const T* p = pixels.ptr<T>(y) + (bands - 1);
+        // The lowest of a row, then one test: the loop stays branch-free.
+        T lowest = full;
+        for (int x = 0; x < pixels.cols; ++x) lowest = std::min(lowest, p[static_cast<std::ptrdiff_t>(x) * bands]);
+        if (!(lowest >= full)) return false;
+    }
+    return true;
+}
+
+// Bands of rows on OpenCV's workers; a band that finds a transparent pixel
+// stops the others at their next band.
+template <typename T>
+bool lastBandFull(const cv::Mat& pixels, T full) {
+    constexpr int kBandRows = 64;
+    std::atomic<bool> transparent{false};
+    cv::parallel_for_(cv::Range(0, (pixels.rows + kBandRows - 1) / kBandRows), [&](const cv::Range& bands) {
+        for (int b = bands.start; b < bands.end && !transparent.load(std::memory_order_relaxed); ++b)
+            if (!rowsFull(pixels, full, b * kBandRows, std::min(pixels.rows, (b + 1) * kBandRows)))
+                transparent.store(true, std::memory_order_relaxed);
+    });
+    return !transparent.load();
 }
 
 cv::Mat toMat(const VipsRef& image, int type) {
@@ -323,6 +362,15 @@ cv::Mat scaleBands(VipsRef image, const Layout& layout, double hscale, double vs
 
 } // namespace
 
+bool isOpaque(const cv::Mat& pixels) {
+    switch (pixels.depth()) {
+    case CV_8U: return lastBandFull<std::uint8_t>(pixels, 255);
+    case CV_16U: return lastBandFull<std::uint16_t>(pixels, 65535);
+    case CV_32F: return lastBandFull<float>(pixels, 1.0f);
+    default: return false;
+    }
+}
+
 cv::Mat resample(const cv::Mat& source, int width, int height, AlphaHandling alpha) {
     if (source.empty() || width <= 0 || height <= 0) return {};
     const int bands = source.channels();
@@ -341,7 +389,7 @@ cv::Mat resample(const cv::Mat& source, int width, int height, AlphaHandling alp
     const bool withAlpha = alpha == AlphaHandling::premultiplied && (bands == 2 || bands == 4);
     if (!withAlpha) return scaleBands(std::move(image), layout, hscale, vscale, width, height);
 
-    if (opaque(input, layout.maxAlpha)) {
+    if (isOpaque(input)) {
         // Nothing to premultiply: scale the colour bands alone and put the
         // full alpha back.
         VipsRef colour;

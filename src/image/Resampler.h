@@ -20,4 +20,9 @@ enum class AlphaHandling {
 cv::Mat resample(const cv::Mat& source, int width, int height,
                  AlphaHandling alpha = AlphaHandling::premultiplied);
 
+// Whether every sample of the last band (the alpha of gray-alpha or RGBA
+// pixels) is at its full value: 255, 65535 or 1.0 by depth. Reads in place,
+// on OpenCV's workers, and stops soon after a transparent pixel is found.
+bool isOpaque(const cv::Mat& pixels);
+
 } // namespace image
