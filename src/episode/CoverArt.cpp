@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstring>
 #include <memory>
+#include <mutex>
 
 #include <libheif/heif.h>
 
@@ -77,8 +78,16 @@ struct HeifImageDeleter {
     void operator()(heif_image* i) const { heif_image_release(i); }
 };
 
+// libheif's lazy start-up (loading its codec plugins) is not safe from two
+// threads; it is started once, before the first context.
+heif_context* newHeifContext() {
+    static std::once_flag once;
+    std::call_once(once, [] { heif_init(nullptr); });
+    return heif_context_alloc();
+}
+
 libav::Frame decodeWithHeif(const fs::path& file) {
-    std::unique_ptr<heif_context, HeifContextDeleter> context(heif_context_alloc());
+    std::unique_ptr<heif_context, HeifContextDeleter> context(newHeifContext());
     if (!context || heif_context_read_from_file(context.get(), file.c_str(), nullptr).code != heif_error_Ok)
         return nullptr;
     heif_image_handle* rawHandle = nullptr;

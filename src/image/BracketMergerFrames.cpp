@@ -19,7 +19,7 @@ namespace {
 // HEIF is turned by its own transform boxes; the primary image's size after
 // them is what the decoder hands over.
 std::optional<PixelSize> heifUprightSize(const std::filesystem::path& path) {
-    std::unique_ptr<heif_context, decltype(&heif_context_free)> ctx(heif_context_alloc(), heif_context_free);
+    std::unique_ptr<heif_context, decltype(&heif_context_free)> ctx(detail::newHeifContext(), heif_context_free);
     if (!ctx || heif_context_read_from_file(ctx.get(), path.c_str(), nullptr).code != heif_error_Ok)
         return std::nullopt;
     heif_image_handle* handle = nullptr;

@@ -107,7 +107,7 @@ bool looksLikeHeif(const std::string& head) {
 // HEIF: the primary image's stored size (ispe, before rotation) and its Exif
 // block, whose first four bytes give the offset of the TIFF header.
 std::optional<CaptureFacts> readHeif(const fs::path& path) {
-    std::unique_ptr<heif_context, decltype(&heif_context_free)> ctx(heif_context_alloc(), heif_context_free);
+    std::unique_ptr<heif_context, decltype(&heif_context_free)> ctx(detail::newHeifContext(), heif_context_free);
     if (!ctx || heif_context_read_from_file(ctx.get(), path.c_str(), nullptr).code != heif_error_Ok)
         return std::nullopt;
     heif_image_handle* raw = nullptr;
@@ -169,6 +169,7 @@ std::optional<CaptureFacts> readFacts(const fs::path& path) {
     try {
         auto img = Exiv2::ImageFactory::open(path.string());
         if (img.get()) {
+            const auto xmp = detail::lockXmpToolkit();
             img->readMetadata();
             facts.width = img->pixelWidth();
             facts.height = img->pixelHeight();

@@ -4,6 +4,7 @@
 // interface.
 
 #include <cstdint>
+#include <mutex>
 #include <optional>
 #include <span>
 #include <stdexcept>
@@ -12,6 +13,8 @@
 
 #include "image/Image.h"
 #include "image/ImageCodecs.h"
+
+struct heif_context;
 
 namespace image::detail {
 
@@ -48,6 +51,18 @@ std::optional<PixelSize> headerPixelSize(Bytes bytes, FileKind kind);
 
 // Exiv2 is set up once per process (XMP toolkit, quiet log).
 void startExiv2();
+
+// Held around every Exiv2 call that parses or writes XMP (readMetadata,
+// writeMetadata, XmpParser::decode/encode): the XMP toolkit and Exiv2's
+// namespace registry are shared by the whole process and not safe to use
+// from two items at once. Starts Exiv2 first. One thread may take it again.
+[[nodiscard]] std::unique_lock<std::recursive_mutex> lockXmpToolkit();
+
+// libheif is started once per process, before its first use: its lazy
+// start-up (loading the codec plugins) is not safe from two threads. Every
+// libheif context comes from newHeifContext, which starts it first.
+void startHeif();
+heif_context* newHeifContext();
 
 // EXIF/IPTC/XMP/ICC as Exiv2 reads them from an encoded file in memory.
 // Nothing when Exiv2 doesn't know the format or the data is broken.

@@ -73,6 +73,7 @@ bool canRewrite(Exiv2::Image& file, Option option) {
 // rewrite fails.
 std::optional<std::vector<std::uint8_t>> rewrittenMetadata(const std::vector<std::uint8_t>& bytes, Option option) {
     try {
+        const auto xmp = detail::lockXmpToolkit();
         auto file = Exiv2::ImageFactory::open(bytes.data(), static_cast<long>(bytes.size()));
         if (!file.get()) return std::nullopt;
         file->readMetadata();

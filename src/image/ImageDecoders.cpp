@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <mutex>
 #include <new>
 #include <string>
 
@@ -24,7 +25,7 @@ namespace {
 
 class HeifContext {
 public:
-    HeifContext() : context_(heif_context_alloc()) {}
+    HeifContext() : context_(newHeifContext()) {}
     ~HeifContext() {
         if (handle_) heif_image_handle_release(handle_);
         heif_context_free(context_);
@@ -113,6 +114,7 @@ void readHeifMetadata(heif_image_handle* handle, ImageMetadata& metadata) {
             if (!type || std::string_view(type) != "application/rdf+xml") continue;
             const auto block = metadataBlock(handle, id);
             const std::string packet(block.begin(), block.end());
+            const auto xmp = lockXmpToolkit();
             if (Exiv2::XmpParser::decode(metadata.xmp, packet) != 0) metadata.xmp.clear();
             break;
         }
@@ -158,6 +160,18 @@ private:
 };
 
 } // namespace
+
+void startHeif() {
+    static std::once_flag once;
+    // A failed start (a plugin that doesn't load) leaves the built-in codecs,
+    // and decoding reports what is missing.
+    std::call_once(once, [] { heif_init(nullptr); });
+}
+
+heif_context* newHeifContext() {
+    startHeif();
+    return heif_context_alloc();
+}
 
 std::optional<Image> decodeHeif(Bytes bytes, bool upright) {
     HeifContext context;

@@ -17,7 +17,7 @@ namespace image::detail {
 namespace {
 
 struct HeifEncoding {
-    heif_context* context = heif_context_alloc();
+    heif_context* context = newHeifContext();
     heif_encoder* encoder = nullptr;
     heif_image* image = nullptr;
     heif_image_handle* handle = nullptr;
@@ -141,6 +141,7 @@ std::vector<std::uint8_t> encodeHeif(const cv::Mat& rgba, double quality, const 
     }
     if (!metadata.xmp.empty()) {
         std::string packet;
+        const auto xmp = lockXmpToolkit();
         if (Exiv2::XmpParser::encode(packet, metadata.xmp, Exiv2::XmpParser::omitPacketWrapper) == 0 && !packet.empty())
             check(heif_context_add_XMP_metadata(heif.context, heif.handle, packet.data(), static_cast<int>(packet.size())));
     }
@@ -150,6 +151,9 @@ std::vector<std::uint8_t> encodeHeif(const cv::Mat& rgba, double quality, const 
     return bytes;
 }
 
-bool canEncodeHeif() { return heif_have_encoder_for_format(heif_compression_HEVC) != 0; }
+bool canEncodeHeif() {
+    startHeif();
+    return heif_have_encoder_for_format(heif_compression_HEVC) != 0;
+}
 
 } // namespace image::detail

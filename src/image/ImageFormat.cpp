@@ -141,7 +141,7 @@ std::optional<PixelSize> jpegSize(Bytes b) {
 }
 
 std::optional<PixelSize> heifSize(Bytes b) {
-    heif_context* context = heif_context_alloc();
+    heif_context* context = newHeifContext();
     std::optional<PixelSize> size;
     // Reading the context parses the boxes only; nothing is decoded.
     if (heif_context_read_from_memory_without_copy(context, b.data(), b.size(), nullptr).code == heif_error_Ok) {

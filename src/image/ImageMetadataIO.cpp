@@ -14,13 +14,14 @@ namespace image::detail {
 
 namespace {
 
-std::mutex& xmpMutex() {
-    static std::mutex m;
+std::recursive_mutex& xmpMutex() {
+    static std::recursive_mutex m;
     return m;
 }
 
-// The XMP toolkit is not thread-safe on its own; Exiv2 calls this around
-// every use of it.
+// Exiv2 calls this around its own registration of XMP namespaces; our calls
+// that reach the toolkit hold the same lock (lockXmpToolkit), which is why
+// it can be taken again by the thread that holds it.
 void xmpLock(void* /*data*/, bool lock) {
     if (lock)
         xmpMutex().lock();
@@ -55,12 +56,20 @@ void startExiv2() {
     });
 }
 
+std::unique_lock<std::recursive_mutex> lockXmpToolkit() {
+    startExiv2();
+    return std::unique_lock(xmpMutex());
+}
+
 std::optional<ImageMetadata> readExiv2Metadata(Bytes bytes) {
     startExiv2();
     try {
         auto file = Exiv2::ImageFactory::open(bytes.data(), static_cast<long>(bytes.size()));
         if (!file.get()) return std::nullopt;
-        file->readMetadata();
+        {
+            const auto xmp = lockXmpToolkit();
+            file->readMetadata();
+        }
         ImageMetadata metadata;
         metadata.exif = file->exifData();
         metadata.iptc = file->iptcData();
@@ -209,7 +218,7 @@ cv::Mat toRGBA(const cv::Mat& decoded) {
 }
 
 std::vector<std::uint8_t> embedMetadata(const std::vector<std::uint8_t>& encoded, const ImageMetadata& metadata) {
-    startExiv2();
+    const auto xmp = lockXmpToolkit();
     auto file = Exiv2::ImageFactory::open(encoded.data(), static_cast<long>(encoded.size()));
     if (!file.get()) throw Exiv2::Error(Exiv2::kerUnsupportedImageType, "memory");
     file->readMetadata();

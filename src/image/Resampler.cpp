@@ -35,6 +35,34 @@ void startVips() {
     });
 }
 
+// libvips compiles the vector code of an 8-bit shrink (with liborc) while it
+// builds the operation, and frees that code when the last reference to the
+// operation goes, which is when the last image of its chain is released.
+// liborc hands out and takes back that code memory in one process-wide list
+// that its free doesn't lock, so two pictures shrunk at once corrupt it.
+// Every call that builds an operation, and every release of an object we
+// hold, takes this lock; computing the pixels, the expensive part, runs
+// without it (libvips' workers drop their references before the call that
+// computes returns). The cache trim that can drop another item's operation
+// runs inside a build, so it is covered too.
+std::mutex& vipsMutex() {
+    static std::mutex m;
+    return m;
+}
+
+// Calls a libvips function under the lock. The arguments are evaluated
+// before the lock is taken.
+template <typename Fn, typename... Args>
+auto locked(Fn fn, Args... args) {
+    const std::lock_guard lock(vipsMutex());
+    return fn(args...);
+}
+
+void release(gpointer object) {
+    const std::lock_guard lock(vipsMutex());
+    g_object_unref(object);
+}
+
 // Owns one reference to a VipsImage.
 class VipsRef {
 public:
@@ -53,7 +81,7 @@ public:
         return *this;
     }
     void reset() {
-        if (image_) g_object_unref(image_);
+        if (image_) release(image_);
         image_ = nullptr;
     }
     VipsImage* get() const { return image_; }
@@ -85,9 +113,12 @@ Layout layoutOf(int depth) {
     }
 }
 
+// The error text is shared by the whole process; it is taken and cleared in
+// one step, so an item running beside this one neither reads nor wipes it.
 [[noreturn]] void fail(const char* step) {
-    std::string message = std::string("resample: ") + step + ": " + vips_error_buffer();
-    vips_error_clear();
+    char* text = vips_error_buffer_copy();
+    std::string message = std::string("resample: ") + step + ": " + (text ? text : "");
+    g_free(text);
     throw std::runtime_error(message);
 }
 
@@ -100,13 +131,13 @@ VipsRef exactSize(VipsRef image, int width, int height) {
     if (in->Xsize > width || in->Ysize > height) {
         const int w = std::min(in->Xsize, width);
         const int h = std::min(in->Ysize, height);
-        if (vips_crop(in, cropped.out(), 0, 0, w, h, nullptr) != 0) fail("crop");
+        if (locked(vips_crop, in, cropped.out(), 0, 0, w, h, nullptr) != 0) fail("crop");
     } else {
         cropped = std::move(image);
     }
     if (cropped.get()->Xsize == width && cropped.get()->Ysize == height) return cropped;
     VipsRef embedded;
-    if (vips_embed(cropped.get(), embedded.out(), 0, 0, width, height, "extend", VIPS_EXTEND_COPY, nullptr) != 0)
+    if (locked(vips_embed, cropped.get(), embedded.out(), 0, 0, width, height, "extend", VIPS_EXTEND_COPY, nullptr) != 0)
         fail("embed");
     return embedded;
 }
@@ -176,11 +207,11 @@ VipsRef roundedTo(VipsRef image, VipsBandFormat format) {
     if (format != VIPS_FORMAT_FLOAT) {
         // vips_cast truncates; round to the nearest sample instead.
         VipsRef rounded;
-        if (vips_round(image.get(), rounded.out(), VIPS_OPERATION_ROUND_RINT, nullptr) != 0) fail("round");
+        if (locked(vips_round, image.get(), rounded.out(), VIPS_OPERATION_ROUND_RINT, nullptr) != 0) fail("round");
         image = std::move(rounded);
     }
     VipsRef cast;
-    if (vips_cast(image.get(), cast.out(), format, nullptr) != 0) fail("cast");
+    if (locked(vips_cast, image.get(), cast.out(), format, nullptr) != 0) fail("cast");
     return cast;
 }
 
@@ -286,8 +317,8 @@ VipsRef enlargeAxis(const VipsRef& image, bool horizontal, int size) {
     const int from = horizontal ? in->Xsize : in->Ysize;
     const double scale = static_cast<double>(size) / from;
     VipsRef padded;
-    if (vips_embed(in, padded.out(), kMargin, kMargin, in->Xsize + 2 * kMargin, in->Ysize + 2 * kMargin, "extend",
-                   VIPS_EXTEND_COPY, nullptr) != 0)
+    if (locked(vips_embed, in, padded.out(), kMargin, kMargin, in->Xsize + 2 * kMargin, in->Ysize + 2 * kMargin,
+               "extend", VIPS_EXTEND_COPY, nullptr) != 0)
         fail("embed");
     GObject* interpolator = static_cast<GObject*>(g_object_new(lanczosInterpolateType(), nullptr));
     VipsArrayInt* area = vips_array_int_newv(4, 0, 0, horizontal ? size : in->Xsize, horizontal ? in->Ysize : size);
@@ -298,10 +329,10 @@ VipsRef enlargeAxis(const VipsRef& image, bool horizontal, int size) {
     const double idx = (horizontal ? 0.5 : 0.0) - kMargin, idy = (horizontal ? 0.0 : 0.5) - kMargin;
     const double odx = horizontal ? -0.5 : 0.0, ody = horizontal ? 0.0 : -0.5;
     VipsRef enlarged;
-    const int status = vips_affine(padded.get(), enlarged.out(), a, 0.0, 0.0, d, "interpolate", interpolator, "oarea",
-                                   area, "idx", idx, "idy", idy, "odx", odx, "ody", ody, nullptr);
+    const int status = locked(vips_affine, padded.get(), enlarged.out(), a, 0.0, 0.0, d, "interpolate", interpolator,
+                              "oarea", area, "idx", idx, "idy", idy, "odx", odx, "ody", ody, nullptr);
     vips_area_unref(VIPS_AREA(area));
-    g_object_unref(interpolator);
+    release(interpolator);
     if (status != 0) fail("affine");
     return enlarged;
 }
@@ -309,7 +340,7 @@ VipsRef enlargeAxis(const VipsRef& image, bool horizontal, int size) {
 VipsRef toFloat(VipsRef image) {
     if (image.get()->BandFmt == VIPS_FORMAT_FLOAT) return image;
     VipsRef wide;
-    if (vips_cast(image.get(), wide.out(), VIPS_FORMAT_FLOAT, nullptr) != 0) fail("cast");
+    if (locked(vips_cast, image.get(), wide.out(), VIPS_FORMAT_FLOAT, nullptr) != 0) fail("cast");
     return wide;
 }
 
@@ -317,8 +348,8 @@ VipsRef toFloat(VipsRef image) {
 // no box pre-shrink).
 VipsRef shrink(const VipsRef& image, double hscale, double vscale) {
     VipsRef resized;
-    if (vips_resize(image.get(), resized.out(), hscale, "vscale", vscale, "kernel", VIPS_KERNEL_LANCZOS3, "gap", 0.0,
-                    nullptr) != 0)
+    if (locked(vips_resize, image.get(), resized.out(), hscale, "vscale", vscale, "kernel", VIPS_KERNEL_LANCZOS3, "gap",
+               0.0, nullptr) != 0)
         fail("resize");
     return resized;
 }
@@ -352,7 +383,7 @@ cv::Mat scaleBands(VipsRef image, const Layout& layout, double hscale, double vs
     const bool fixedPointOK = layout.format == VIPS_FORMAT_UCHAR && std::min(hscale, vscale) >= 0.25;
     if (layout.format != VIPS_FORMAT_FLOAT && !fixedPointOK) {
         VipsRef wide;
-        if (vips_cast(image.get(), wide.out(), VIPS_FORMAT_FLOAT, nullptr) != 0) fail("cast");
+        if (locked(vips_cast, image.get(), wide.out(), VIPS_FORMAT_FLOAT, nullptr) != 0) fail("cast");
         image = std::move(wide);
     }
     VipsRef out = roundedTo(lanczos(image, hscale, vscale, width, height), layout.format);
@@ -393,7 +424,7 @@ cv::Mat resample(const cv::Mat& source, int width, int height, AlphaHandling alp
         // Nothing to premultiply: scale the colour bands alone and put the
         // full alpha back.
         VipsRef colour;
-        if (vips_extract_band(image.get(), colour.out(), 0, "n", bands - 1, nullptr) != 0) fail("extract");
+        if (locked(vips_extract_band, image.get(), colour.out(), 0, "n", bands - 1, nullptr) != 0) fail("extract");
         std::vector<cv::Mat> planes;
         cv::split(scaleBands(std::move(colour), layout, hscale, vscale, width, height), planes);
         planes.emplace_back(height, width, CV_MAKETYPE(source.depth(), 1), cv::Scalar(layout.maxAlpha));
@@ -403,11 +434,11 @@ cv::Mat resample(const cv::Mat& source, int width, int height, AlphaHandling alp
     }
 
     VipsRef premultiplied;
-    if (vips_premultiply(image.get(), premultiplied.out(), "max_alpha", layout.maxAlpha, nullptr) != 0)
+    if (locked(vips_premultiply, image.get(), premultiplied.out(), "max_alpha", layout.maxAlpha, nullptr) != 0)
         fail("premultiply");
     VipsRef exact = lanczos(premultiplied, hscale, vscale, width, height);
     VipsRef straight;
-    if (vips_unpremultiply(exact.get(), straight.out(), "max_alpha", layout.maxAlpha, nullptr) != 0)
+    if (locked(vips_unpremultiply, exact.get(), straight.out(), "max_alpha", layout.maxAlpha, nullptr) != 0)
         fail("unpremultiply");
     return toMat(roundedTo(std::move(straight), layout.format), source.type());
 }

@@ -4,6 +4,8 @@
 
 #include <stdexcept>
 
+#include <fmt/format.h>
+
 #include <exiv2/exiv2.hpp>
 #include <libheif/heif.h>
 #include <opencv2/imgcodecs.hpp>
@@ -116,6 +118,31 @@ std::string exifTag(const fs::path& path, const std::string& tag) {
     std::string out = result.output;
     while (!out.empty() && (out.back() == '\n' || out.back() == '\r' || out.back() == ' ')) out.pop_back();
     return out;
+}
+
+std::string xmpLabelKey(int i) { return fmt::format("Xmp.q{}.Label", i); }
+std::string xmpLabel(int i) { return fmt::format("label {}", i); }
+
+std::vector<fs::path> writeJpegsWithOwnXmp(const fs::path& dir, int count, int width, int height) {
+    const auto plain = dir / "plain.jpg";
+    writeJpeg(plain, markedPicture(width, height));
+    std::vector<fs::path> photos;
+    std::string arguments;
+    for (int i = 0; i < count; ++i) {
+        const auto packet = dir / fmt::format("photo{}.xmp", i);
+        core::writeFileAtomically(
+            packet, fmt::format("<x:xmpmeta xmlns:x='adobe:ns:meta/'>"
+                                "<rdf:RDF xmlns:rdf='http://www.w3.org/1999/02/22-rdf-syntax-ns#'>"
+                                "<rdf:Description rdf:about='' xmlns:q{0}='http://quorvel.test/ns/{0}/'>"
+                                "<q{0}:Label>{1}</q{0}:Label></rdf:Description></rdf:RDF></x:xmpmeta>",
+                                i, xmpLabel(i)));
+        photos.push_back(dir / fmt::format("photo{}.jpg", i));
+        fs::copy_file(plain, photos.back());
+        arguments += fmt::format("-overwrite_original\n-xmp<={}\n{}\n-execute\n", packet.string(), photos.back().string());
+    }
+    core::writeFileAtomically(dir / "exiftool-arguments.txt", arguments);
+    testsupport::runTool({"exiftool", "-q", "-@", (dir / "exiftool-arguments.txt").string()});
+    return photos;
 }
 
 } // namespace coretest

@@ -32,6 +32,13 @@ void writeCfaDng(const fs::path& path, int width, int height, int orientation);
 
 std::vector<std::uint8_t> fileBytes(const fs::path& path);
 
+// `count` JPEGs of the marked picture in `dir`, photo<i>.jpg, each carrying
+// an XMP packet (written by exiftool) in a namespace of its own: property
+// xmpLabelKey(i) with the value xmpLabel(i).
+std::vector<fs::path> writeJpegsWithOwnXmp(const fs::path& dir, int count, int width, int height);
+std::string xmpLabelKey(int i);
+std::string xmpLabel(int i);
+
 // exiftool's value of one tag (-n, numeric), trimmed; empty when absent.
 std::string exifTag(const fs::path& path, const std::string& tag);
 

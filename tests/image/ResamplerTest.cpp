@@ -6,6 +6,7 @@
 #include <tuple>
 #include <vector>
 
+#include <exiv2/exiv2.hpp>
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 
@@ -155,18 +156,51 @@ TEST(Resample, EnlargedPhotoMatchesImageMagick) {
     EXPECT_LE(cv::mean(difference)[0], 4.0);
 }
 
-// Every worker uses the shared pipeline at once: load, fit, encode, write.
-TEST(CoreImagePipelineThreads, EightWorkersShareThePipeline) {
-    testsupport::TempDir dir;
-    const auto source = dir / "photo.jpg";
-    coretest::writeJpeg(source, coretest::markedPicture(640, 480));
+// Eight items shrinking small 8-bit pictures at once, as a texture batch
+// does: every shrink must come out as it does alone.
+TEST(Resample, EightThreadsShrinkingAtOnceMatchOneAtATime) {
+    constexpr int kThreads = 8, kRounds = 2000, kSides = 31;
+    std::vector<cv::Mat> sources, expected;
+    cv::RNG rng(5);
+    for (int bands = 1; bands <= 4; ++bands) {
+        cv::Mat picture(48, 64, CV_MAKETYPE(CV_8U, bands));
+        rng.fill(picture, cv::RNG::UNIFORM, 0, 256);
+        for (int side = 20; side < 20 + kSides; ++side)
+            expected.push_back(image::resample(picture, side, side * 3 / 4, AlphaHandling::independent));
+        sources.push_back(picture);
+    }
+    std::vector<int> mismatches(kThreads, 0);
     std::vector<std::thread> workers;
-    std::vector<int> ok(8, 0);
-    for (int i = 0; i < 8; ++i) {
+    for (int t = 0; t < kThreads; ++t) {
+        workers.emplace_back([&, t] {
+            for (int round = 0; round < kRounds; ++round) {
+                const int bands = (t + round) % 4, side = (t * 7 + round) % kSides;
+                const cv::Mat out = image::resample(sources[static_cast<std::size_t>(bands)], 20 + side,
+                                                    (20 + side) * 3 / 4, AlphaHandling::independent);
+                const cv::Mat& want = expected[static_cast<std::size_t>(bands * kSides + side)];
+                if (out.size() != want.size() || out.type() != want.type() || cv::norm(out, want, cv::NORM_INF) != 0)
+                    ++mismatches[static_cast<std::size_t>(t)];
+            }
+        });
+    }
+    for (auto& w : workers) w.join();
+    for (int t = 0; t < kThreads; ++t) EXPECT_EQ(mismatches[static_cast<std::size_t>(t)], 0) << "thread " << t;
+}
+
+// Every worker uses the shared pipeline at once: load, fit, encode, write.
+// Each photo carries XMP in a namespace of its own, so reading one registers
+// a namespace while other workers write theirs.
+TEST(CoreImagePipelineThreads, EightWorkersShareThePipeline) {
+    constexpr int kWorkers = 8, kRounds = 20;
+    testsupport::TempDir dir;
+    const auto photos = coretest::writeJpegsWithOwnXmp(dir.path(), kWorkers * kRounds, 640, 480);
+    std::vector<std::thread> workers;
+    std::vector<int> ok(kWorkers, 0);
+    for (int i = 0; i < kWorkers; ++i) {
         workers.emplace_back([&, i] {
             const auto& p = CoreImagePipeline::shared();
-            for (int round = 0; round < 3; ++round) {
-                auto loaded = p.loadImage(source);
+            for (int round = 0; round < kRounds; ++round) {
+                auto loaded = p.loadImage(photos[static_cast<std::size_t>(i * kRounds + round)]);
                 if (!loaded) return;
                 const auto small = p.scaledToFit(*loaded, 200 + 10 * i);
                 const auto bytes = p.jpegData(small, 0.8);
@@ -177,10 +211,15 @@ TEST(CoreImagePipelineThreads, EightWorkersShareThePipeline) {
         });
     }
     for (auto& w : workers) w.join();
-    for (int i = 0; i < 8; ++i) {
+    for (int i = 0; i < kWorkers; ++i) {
         EXPECT_EQ(ok[static_cast<std::size_t>(i)], 1) << i;
         const auto back = CoreImagePipeline::shared().loadImage(dir / ("out" + fmt::format("{}", i) + ".png"));
         ASSERT_TRUE(back);
         EXPECT_EQ(back->width(), 200 + 10 * i);
+        // The last round (odd) wrote the PNG, with that photo's XMP.
+        const int last = i * kRounds + kRounds - 1;
+        const auto label = back->metadata.xmp.findKey(Exiv2::XmpKey(coretest::xmpLabelKey(last)));
+        ASSERT_NE(label, back->metadata.xmp.end()) << i;
+        EXPECT_EQ(label->toString(), coretest::xmpLabel(last));
     }
 }
