@@ -6,8 +6,6 @@
 #include <cstdint>
 #include <numbers>
 
-#include <opencv2/imgproc.hpp>
-
 #include "image/Resampler.h"
 
 namespace image {
@@ -69,9 +67,7 @@ void luminanceRows(const cv::Mat& rgba, std::vector<std::uint8_t>& out) {
 cv::Mat boxShrunk(const cv::Mat& rgba, int width, int height) {
     const int factor = std::min(rgba.cols / (2 * width), rgba.rows / (2 * height));
     if (factor < 2 || !isOpaque(rgba)) return rgba;
-    cv::Mat shrunk;
-    cv::resize(rgba, shrunk, cv::Size(), 1.0 / factor, 1.0 / factor, cv::INTER_AREA);
-    return shrunk;
+    return averageBlocks(rgba, factor);
 }
 
 constexpr int kDirections = 161;    // -20 to +20 degrees in quarter degrees

@@ -402,6 +402,23 @@ bool isOpaque(const cv::Mat& pixels) {
     }
 }
 
+cv::Mat averageBlocks(const cv::Mat& source, int factor) {
+    if (source.empty() || factor <= 1) return source;
+    const int bands = source.channels();
+    if (bands < 1 || bands > 4) throw std::invalid_argument("resample: 1 to 4 bands");
+    const Layout layout = layoutOf(source.depth());
+    startVips();
+    const cv::Mat input = source.isContinuous() ? source : source.clone();
+    VipsRef image(vips_image_new_from_memory(input.data, input.total() * input.elemSize(), input.cols, input.rows,
+                                             bands, layout.format));
+    if (!image) fail("wrap");
+    VipsRef shrunk;
+    if (locked(vips_shrink, image.get(), shrunk.out(), static_cast<double>(factor), static_cast<double>(factor),
+               nullptr) != 0)
+        fail("shrink");
+    return toMat(shrunk, source.type());
+}
+
 cv::Mat resample(const cv::Mat& source, int width, int height, AlphaHandling alpha) {
     if (source.empty() || width <= 0 || height <= 0) return {};
     const int bands = source.channels();

@@ -20,6 +20,12 @@ enum class AlphaHandling {
 cv::Mat resample(const cv::Mat& source, int width, int height,
                  AlphaHandling alpha = AlphaHandling::premultiplied);
 
+// Every block of factor x factor pixels averaged into one (a box filter,
+// for a quick first step before resample on a much smaller size); the
+// source itself when factor is 1 or less. The sides are the source's
+// divided by factor, rounded.
+cv::Mat averageBlocks(const cv::Mat& source, int factor);
+
 // Whether every sample of the last band (the alpha of gray-alpha or RGBA
 // pixels) is at its full value: 255, 65535 or 1.0 by depth. Reads in place,
 // on OpenCV's workers, and stops soon after a transparent pixel is found.
