@@ -29,9 +29,9 @@
 #include <vector>
 
 #include "core/Files.h"
-#include "image/BracketMerger.h"
-#include "image/CoreImagePipeline.h"
-#include "image/MergeGate.h"
+#include "image/photo/BracketMerger.h"
+#include "image/picture/CoreImagePipeline.h"
+#include "image/photo/MergeGate.h"
 
 extern char** environ;
 

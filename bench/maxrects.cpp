@@ -20,7 +20,7 @@
 #include "core/Json.h"
 #include "core/Numbers.h"
 #include "core/Text.h"
-#include "image/SpriteSheetCompiler.h"
+#include "image/sprite/SpriteSheetCompiler.h"
 
 namespace {
 

@@ -16,7 +16,7 @@
 
 #include "core/ChildProcess.h"
 #include "core/Files.h"
-#include "image/ChannelPacker.h"
+#include "image/texture/ChannelPacker.h"
 
 namespace {
 

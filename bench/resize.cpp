@@ -13,8 +13,8 @@
 
 #include "core/ChildProcess.h"
 #include "core/Files.h"
-#include "image/CoreImagePipeline.h"
-#include "image/ImageCodecs.h"
+#include "image/picture/CoreImagePipeline.h"
+#include "image/picture/ImageCodecs.h"
 
 namespace {
 

@@ -44,8 +44,8 @@
 
 #include "batch/BatchItem.h"
 #include "core/Files.h"
-#include "image/ArchitecturalStraightener.h"
-#include "image/CoreImagePipeline.h"
+#include "image/photo/ArchitecturalStraightener.h"
+#include "image/picture/CoreImagePipeline.h"
 #include "presets/HalvanePreset.h"
 
 namespace fs = std::filesystem;

@@ -8,11 +8,12 @@ function(quorvel_warnings target)
 endfunction()
 
 # quorvel_module(<name> [DEPS <project modules>] [LIBS <imported targets>])
-# Builds src/<name>/*.cpp into the static library qv_<name>. Public headers
-# are included as "<name>/Header.h".
+# Builds src/<name>/*.cpp, its folders' included, into the static library
+# qv_<name>. Public headers are included as "<name>/Header.h" (or
+# "<name>/<folder>/Header.h").
 function(quorvel_module name)
   cmake_parse_arguments(M "" "" "DEPS;LIBS" ${ARGN})
-  file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
+  file(GLOB_RECURSE sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
   set(deps)
   foreach(d ${M_DEPS})
     list(APPEND deps qv_${d})
@@ -30,15 +31,17 @@ function(quorvel_module name)
 endfunction()
 
 # quorvel_test_suite(<module> [DEPS <project modules>] [LIBS <targets>])
-# tests/<module>/*.cpp become test_<module>; tests/<module>/slow/*.cpp become
-# test_<module>_slow with the ctest label "slow".
+# tests/<module>/*.cpp, its folders' included, become test_<module>;
+# tests/<module>/slow/*.cpp become test_<module>_slow with the ctest label
+# "slow".
 function(quorvel_test_suite module)
   cmake_parse_arguments(T "" "" "DEPS;LIBS" ${ARGN})
   set(deps qv_${module})
   foreach(d ${T_DEPS})
     list(APPEND deps qv_${d})
   endforeach()
-  file(GLOB fast CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
+  file(GLOB_RECURSE fast CONFIGURE_DEPENDS RELATIVE ${CMAKE_CURRENT_SOURCE_DIR} ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
+  list(FILTER fast EXCLUDE REGEX "^slow/")
   file(GLOB slow CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/slow/*.cpp)
   foreach(kind fast slow)
     if(NOT ${kind})

@@ -12,10 +12,10 @@
 #include "core/EnumTable.h"
 #include "core/Error.h"
 #include "core/WorkArea.h"
-#include "image/ArchitecturalStraightener.h"
-#include "image/CoreImagePipeline.h"
-#include "image/Image.h"
-#include "image/WatermarkRenderer.h"
+#include "image/photo/ArchitecturalStraightener.h"
+#include "image/picture/CoreImagePipeline.h"
+#include "image/picture/Image.h"
+#include "image/photo/WatermarkRenderer.h"
 
 namespace presets {
 

@@ -10,10 +10,10 @@
 #include "batch/BatchSkip.h"
 #include "batch/TokenRenamer.h"
 #include "core/Files.h"
-#include "image/BracketMerger.h"
-#include "image/EXIFStripper.h"
-#include "image/ImageCodecs.h"
-#include "image/MergeGate.h"
+#include "image/photo/BracketMerger.h"
+#include "image/picture/EXIFStripper.h"
+#include "image/picture/ImageCodecs.h"
+#include "image/photo/MergeGate.h"
 #include "presets/HalvanePreset.h"
 
 namespace presets {

@@ -3,7 +3,7 @@
 
 #include <fmt/format.h>
 
-#include "image/BracketMerger.h"
+#include "image/photo/BracketMerger.h"
 #include "presets/HalvanePreset.h"
 #include "presets/OutputPlanner.h"
 

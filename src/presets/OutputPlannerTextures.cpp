@@ -3,9 +3,9 @@
 #include <fmt/format.h>
 
 #include "core/Text.h"
-#include "image/ChannelPacker.h"
-#include "image/NormalMapGenerator.h"
-#include "image/TilingChecker.h"
+#include "image/texture/ChannelPacker.h"
+#include "image/texture/NormalMapGenerator.h"
+#include "image/texture/TilingChecker.h"
 #include "presets/OutputPlanner.h"
 #include "presets/ZentrixPreset.h"
 

@@ -13,7 +13,7 @@
 #include "batch/ExportablePresetBundle.h"
 #include "core/Error.h"
 #include "episode/MultiFormatExportRequest.h"
-#include "image/TextureOptions.h"
+#include "image/texture/TextureOptions.h"
 #include "presets/HalvanePreset.h"
 #include "presets/QuorvelPreset.h"
 #include "presets/Vertical.h"

@@ -8,7 +8,7 @@
 #include "core/Files.h"
 #include "core/Numbers.h"
 #include "core/Text.h"
-#include "image/ImageCodecs.h"
+#include "image/picture/ImageCodecs.h"
 
 namespace presets {
 

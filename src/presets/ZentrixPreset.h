@@ -15,10 +15,10 @@
 #include "core/EnumTable.h"
 #include "core/Error.h"
 #include "core/WorkArea.h"
-#include "image/PackedTexture.h"
-#include "image/PowerOfTwoScaler.h"
-#include "image/SpriteSheetCompiler.h"
-#include "image/TextureOptions.h"
+#include "image/texture/PackedTexture.h"
+#include "image/texture/PowerOfTwoScaler.h"
+#include "image/sprite/SpriteSheetCompiler.h"
+#include "image/texture/TextureOptions.h"
 
 namespace presets {
 

@@ -6,11 +6,11 @@
 
 #include "batch/BatchSkip.h"
 #include "core/Text.h"
-#include "image/ChannelPacker.h"
-#include "image/CoreImagePipeline.h"
-#include "image/NormalMapGenerator.h"
-#include "image/TextureLoaders.h"
-#include "image/TilingChecker.h"
+#include "image/texture/ChannelPacker.h"
+#include "image/picture/CoreImagePipeline.h"
+#include "image/texture/NormalMapGenerator.h"
+#include "image/texture/TextureLoaders.h"
+#include "image/texture/TilingChecker.h"
 #include "presets/ZentrixPreset.h"
 
 namespace presets {

@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "PlannerFixtures.h"
-#include "image/TilingChecker.h"
+#include "image/texture/TilingChecker.h"
 #include "presets/OutputPlanner.h"
 #include "presets/ZentrixPreset.h"
 #include "support/TestSupport.h"

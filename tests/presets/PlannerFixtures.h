@@ -14,8 +14,8 @@
 #include "batch/BatchItem.h"
 #include "core/Files.h"
 #include "core/Uuid.h"
-#include "image/CoreImagePipeline.h"
-#include "image/PackedTexture.h"
+#include "image/picture/CoreImagePipeline.h"
+#include "image/texture/PackedTexture.h"
 
 namespace plannertest {
 

@@ -21,8 +21,8 @@
 #include "batch/BatchQueueManager.h"
 #include "core/Files.h"
 #include "core/Uuid.h"
-#include "image/ImageCodecs.h"
-#include "image/PackedTexture.h"
+#include "image/picture/ImageCodecs.h"
+#include "image/texture/PackedTexture.h"
 #include "presets/ZentrixPreset.h"
 
 namespace zentrixtest {

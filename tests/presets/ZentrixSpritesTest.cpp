@@ -10,7 +10,7 @@
 #include <nlohmann/json.hpp>
 
 #include "ZentrixFixtures.h"
-#include "image/CoreImagePipeline.h"
+#include "image/picture/CoreImagePipeline.h"
 #include "support/BrokenFiles.h"
 #include "support/TestSupport.h"
 

@@ -1,0 +1,94 @@
+#pragma once
+
+// Pieces the image codecs and the pipeline share; not part of the module's
+// interface.
+
+#include <cstdint>
+#include <mutex>
+#include <optional>
+#include <span>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "image/picture/Image.h"
+#include "image/picture/ImageCodecs.h"
+
+struct heif_context;
+
+namespace image::detail {
+
+using Bytes = std::span<const std::uint8_t>;
+
+// Thrown by a decoder that met missing or corrupt data (a file cut short,
+// a broken checksum): the picture is not used. what() is the decoder's
+// finding, shown after "<name> is damaged: ".
+class DamagedData : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+
+    static constexpr const char* kCutShort = "the file ends before the picture does";
+    static DamagedData cutShort() { return DamagedData(kCutShort); }
+};
+
+// Thrown by the Photoshop reader for a valid document of a kind it doesn't
+// read.
+class UnsupportedDocument : public std::runtime_error {
+public:
+    explicit UnsupportedDocument(PhotoshopVariant variant)
+        : std::runtime_error("unsupported Photoshop document"), variant(variant) {}
+    PhotoshopVariant variant;
+};
+
+enum class FileKind { jpeg, png, tiff, dngOrTiffRaw, exr, bmp, webp, heif, cameraRaw, psd, gif, unknown };
+
+// What the first bytes say the file is.
+FileKind sniff(Bytes bytes);
+
+// The stored size from the header alone; nothing when the header can't be
+// read.
+std::optional<PixelSize> headerPixelSize(Bytes bytes, FileKind kind);
+
+// Exiv2 is set up once per process (XMP toolkit, quiet log).
+void startExiv2();
+
+// Held around every Exiv2 call that parses or writes XMP (readMetadata,
+// writeMetadata, XmpParser::decode/encode): the XMP toolkit and Exiv2's
+// namespace registry are shared by the whole process and not safe to use
+// from two items at once. Starts Exiv2 first. One thread may take it again.
+[[nodiscard]] std::unique_lock<std::recursive_mutex> lockXmpToolkit();
+
+// libheif is started once per process, before its first use: its lazy
+// start-up (loading the codec plugins) is not safe from two threads. Every
+// libheif context comes from newHeifContext, which starts it first.
+void startHeif();
+heif_context* newHeifContext();
+
+// EXIF/IPTC/XMP/ICC as Exiv2 reads them from an encoded file in memory.
+// Nothing when Exiv2 doesn't know the format or the data is broken.
+std::optional<ImageMetadata> readExiv2Metadata(Bytes bytes);
+
+// The EXIF orientation (1 to 8) the metadata gives, EXIF before XMP;
+// 1 when there is none or it is out of range.
+int orientationOf(const ImageMetadata& metadata);
+
+// Turns/mirrors pixels stored with `orientation` so they are upright.
+cv::Mat applyOrientation(const cv::Mat& pixels, int orientation);
+
+// Marks metadata as describing upright pixels (orientation 1 where given).
+void setUpright(ImageMetadata& metadata);
+
+// Converts RGBA pixels from the given ICC profile to sRGB in place. Leaves
+// them as they are when the profile can't be used (not RGB, broken) or is
+// already sRGB. Returns whether the pixels are now sRGB.
+bool convertToSRGB(cv::Mat& rgba, const std::vector<std::uint8_t>& icc);
+
+// Any 1-4 channel OpenCV matrix (BGR order, OpenCV's way) as RGBA at
+// 8U, 16U or 32F.
+cv::Mat toRGBA(const cv::Mat& decoded);
+
+// Serialises EXIF/IPTC/XMP/ICC into an encoded image in memory (JPEG, PNG,
+// TIFF) with Exiv2. Returns the new bytes; throws Exiv2 errors.
+std::vector<std::uint8_t> embedMetadata(const std::vector<std::uint8_t>& encoded, const ImageMetadata& metadata);
+
+} // namespace image::detail

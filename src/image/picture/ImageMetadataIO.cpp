@@ -1,0 +1,243 @@
+#include <algorithm>
+#include <array>
+#include <cstring>
+#include <mutex>
+#include <string>
+
+#include <exiv2/exiv2.hpp>
+#include <lcms2.h>
+#include <opencv2/imgproc.hpp>
+
+#include "image/picture/CodecSupport.h"
+
+namespace image::detail {
+
+namespace {
+
+std::recursive_mutex& xmpMutex() {
+    static std::recursive_mutex m;
+    return m;
+}
+
+// Exiv2 calls this around its own registration of XMP namespaces; our calls
+// that reach the toolkit hold the same lock (lockXmpToolkit), which is why
+// it can be taken again by the thread that holds it.
+void xmpLock(void* /*data*/, bool lock) {
+    if (lock)
+        xmpMutex().lock();
+    else
+        xmpMutex().unlock();
+}
+
+template <typename Fn>
+void withProfile(const std::vector<std::uint8_t>& icc, Fn fn) {
+    cmsHPROFILE profile = cmsOpenProfileFromMem(icc.data(), static_cast<cmsUInt32Number>(icc.size()));
+    if (!profile) return;
+    fn(profile);
+    cmsCloseProfile(profile);
+}
+
+bool isSRGBProfile(cmsHPROFILE profile) {
+    std::array<char, 256> text{};
+    const cmsUInt32Number n =
+        cmsGetProfileInfoASCII(profile, cmsInfoDescription, "en", "US", text.data(), static_cast<cmsUInt32Number>(text.size()));
+    if (n == 0) return false;
+    const std::string_view description(text.data());
+    return description.find("sRGB") != std::string_view::npos;
+}
+
+} // namespace
+
+void startExiv2() {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        Exiv2::LogMsg::setLevel(Exiv2::LogMsg::mute);
+        Exiv2::XmpParser::initialize(xmpLock, nullptr);
+    });
+}
+
+std::unique_lock<std::recursive_mutex> lockXmpToolkit() {
+    startExiv2();
+    return std::unique_lock(xmpMutex());
+}
+
+std::optional<ImageMetadata> readExiv2Metadata(Bytes bytes) {
+    startExiv2();
+    try {
+        auto file = Exiv2::ImageFactory::open(bytes.data(), static_cast<long>(bytes.size()));
+        if (!file.get()) return std::nullopt;
+        {
+            const auto xmp = lockXmpToolkit();
+            file->readMetadata();
+        }
+        ImageMetadata metadata;
+        metadata.exif = file->exifData();
+        metadata.iptc = file->iptcData();
+        metadata.xmp = file->xmpData();
+        if (file->iccProfileDefined()) {
+            const Exiv2::DataBuf* icc = file->iccProfile();
+            metadata.icc.assign(icc->pData_, icc->pData_ + icc->size_);
+        }
+        return metadata;
+    } catch (const Exiv2::AnyError&) {
+        return std::nullopt;
+    } catch (const std::exception&) {
+        return std::nullopt;
+    }
+}
+
+int orientationOf(const ImageMetadata& metadata) {
+    long value = 0;
+    const auto exif = metadata.exif.findKey(Exiv2::ExifKey("Exif.Image.Orientation"));
+    if (exif != metadata.exif.end() && exif->count() > 0) {
+        value = exif->toLong();
+    } else {
+        const auto xmp = metadata.xmp.findKey(Exiv2::XmpKey("Xmp.tiff.Orientation"));
+        if (xmp != metadata.xmp.end() && xmp->count() > 0) value = xmp->toLong();
+    }
+    return value >= 1 && value <= 8 ? static_cast<int>(value) : 1;
+}
+
+cv::Mat applyOrientation(const cv::Mat& pixels, int orientation) {
+    cv::Mat out;
+    switch (orientation) {
+    case 2:
+        cv::flip(pixels, out, 1);
+        return out;
+    case 3:
+        cv::rotate(pixels, out, cv::ROTATE_180);
+        return out;
+    case 4:
+        cv::flip(pixels, out, 0);
+        return out;
+    case 5:
+        cv::transpose(pixels, out);
+        return out;
+    case 6:
+        cv::rotate(pixels, out, cv::ROTATE_90_CLOCKWISE);
+        return out;
+    case 7:
+        cv::transpose(pixels, out);
+        cv::flip(out, out, -1);
+        return out;
+    case 8:
+        cv::rotate(pixels, out, cv::ROTATE_90_COUNTERCLOCKWISE);
+        return out;
+    default:
+        return pixels;
+    }
+}
+
+void setUpright(ImageMetadata& metadata) {
+    const auto exif = metadata.exif.findKey(Exiv2::ExifKey("Exif.Image.Orientation"));
+    if (exif != metadata.exif.end()) metadata.exif["Exif.Image.Orientation"] = std::uint16_t{1};
+    const auto xmp = metadata.xmp.findKey(Exiv2::XmpKey("Xmp.tiff.Orientation"));
+    if (xmp != metadata.xmp.end()) metadata.xmp["Xmp.tiff.Orientation"] = "1";
+}
+
+bool convertToSRGB(cv::Mat& rgba, const std::vector<std::uint8_t>& icc) {
+    if (icc.empty()) return true;
+    if (rgba.channels() != 4) return false;
+    cmsUInt32Number format = 0;
+    switch (rgba.depth()) {
+    case CV_8U:
+        format = TYPE_RGBA_8;
+        break;
+    case CV_16U:
+        format = TYPE_RGBA_16;
+        break;
+    case CV_32F:
+        format = TYPE_RGBA_FLT;
+        break;
+    default:
+        return false;
+    }
+    bool converted = false;
+    withProfile(icc, [&](cmsHPROFILE source) {
+        if (cmsGetColorSpace(source) != cmsSigRgbData) return;
+        if (isSRGBProfile(source)) {
+            converted = true;
+            return;
+        }
+        cmsHPROFILE srgb = cmsCreate_sRGBProfile();
+        cmsHTRANSFORM transform =
+            cmsCreateTransform(source, format, srgb, format, INTENT_PERCEPTUAL, cmsFLAGS_COPY_ALPHA);
+        cmsCloseProfile(srgb);
+        if (!transform) return;
+        for (int y = 0; y < rgba.rows; ++y) {
+            std::uint8_t* row = rgba.ptr(y);
+            cmsDoTransform(transform, row, row, static_cast<cmsUInt32Number>(rgba.cols));
+        }
+        cmsDeleteTransform(transform);
+        converted = true;
+    });
+    return converted;
+}
+
+cv::Mat toRGBA(const cv::Mat& decoded) {
+    cv::Mat samples;
+    switch (decoded.depth()) {
+    case CV_8U:
+    case CV_16U:
+    case CV_32F:
+        samples = decoded;
+        break;
+    case CV_8S:
+        decoded.convertTo(samples, CV_8U, 1.0, 128.0);
+        break;
+    case CV_16S:
+        decoded.convertTo(samples, CV_16U, 1.0, 32768.0);
+        break;
+    case CV_32S:
+        decoded.convertTo(samples, CV_32F, 1.0 / 2147483647.0);
+        break;
+    default:
+        decoded.convertTo(samples, CV_32F);
+        break;
+    }
+    cv::Mat out;
+    switch (samples.channels()) {
+    case 1:
+        cv::cvtColor(samples, out, cv::COLOR_GRAY2RGBA);
+        break;
+    case 2: {
+        std::array<cv::Mat, 2> planes;
+        cv::split(samples, planes.data());
+        const std::array<cv::Mat, 4> rgba{planes[0], planes[0], planes[0], planes[1]};
+        cv::merge(rgba.data(), rgba.size(), out);
+        break;
+    }
+    case 3:
+        cv::cvtColor(samples, out, cv::COLOR_BGR2RGBA);
+        break;
+    default:
+        cv::cvtColor(samples, out, cv::COLOR_BGRA2RGBA);
+        break;
+    }
+    return out;
+}
+
+std::vector<std::uint8_t> embedMetadata(const std::vector<std::uint8_t>& encoded, const ImageMetadata& metadata) {
+    const auto xmp = lockXmpToolkit();
+    auto file = Exiv2::ImageFactory::open(encoded.data(), static_cast<long>(encoded.size()));
+    if (!file.get()) throw Exiv2::Error(Exiv2::kerUnsupportedImageType, "memory");
+    file->readMetadata();
+    file->setExifData(metadata.exif);
+    file->setIptcData(metadata.iptc);
+    file->setXmpData(metadata.xmp);
+    if (!metadata.icc.empty()) {
+        Exiv2::DataBuf icc(metadata.icc.data(), static_cast<long>(metadata.icc.size()));
+        file->setIccProfile(icc, false);
+    }
+    file->writeMetadata();
+    Exiv2::BasicIo& io = file->io();
+    io.open();
+    io.seek(0, Exiv2::BasicIo::beg);
+    std::vector<std::uint8_t> out(io.size());
+    const long read = io.read(out.data(), static_cast<long>(out.size()));
+    io.close();
+    out.resize(static_cast<std::size_t>(std::max(read, 0L)));
+    return out;
+}
+
+} // namespace image::detail

@@ -1,0 +1,437 @@
+#include <gtest/gtest.h>
+
+#include <fmt/format.h>
+
+#include <cstring>
+#include <fstream>
+#include <functional>
+#include <new>
+#include <string>
+#include <tuple>
+
+#include <opencv2/imgcodecs.hpp>
+
+#include "CoreImageFixtures.h"
+#include "core/Error.h"
+#include "core/Files.h"
+#include "image/picture/CoreImagePipeline.h"
+#include "image/picture/ImageCodecs.h"
+#include "support/BrokenFiles.h"
+#include "support/TestSupport.h"
+
+using image::CoreImagePipeline;
+namespace fs = std::filesystem;
+
+namespace {
+
+const CoreImagePipeline& pipeline() { return CoreImagePipeline::shared(); }
+
+std::string magicOf(const fs::path& path) {
+    const auto bytes = coretest::fileBytes(path);
+    auto has = [&](const char* magic, std::size_t at = 0) {
+        const std::size_t n = std::strlen(magic);
+        return bytes.size() >= at + n && std::memcmp(bytes.data() + at, magic, n) == 0;
+    };
+    if (has("\xFF\xD8\xFF")) return "jpeg";
+    if (has("\x89PNG")) return "png";
+    if (has("II*") || has("MM")) return "tiff";
+    if (has("ftypheic", 4) || has("ftypmif1", 4)) return "heif";
+    return "other";
+}
+
+} // namespace
+
+// The stored orientation is applied once: 6 turns the stored top-left to the
+// top-right, 8 to the bottom-left; the written file says 1 in EXIF and XMP.
+class JpegOrientation : public ::testing::TestWithParam<std::tuple<int, int>> {};
+
+TEST_P(JpegOrientation, LoadsUprightAndWritesOrientationOne) {
+    const auto [orientation, expectedCorner] = GetParam();
+    testsupport::TempDir dir;
+    const fs::path source = dir / "turned.jpg";
+    coretest::writeJpeg(source, coretest::markedPicture(64, 48));
+    const fs::path thumb = dir / "thumb.jpg";
+    coretest::writeJpeg(thumb, coretest::markedPicture(16, 12));
+    testsupport::runTool({"exiftool", "-q", "-overwrite_original", "-n", "-EXIF:Orientation=" + fmt::format("{}", orientation),
+                          "-XMP-tiff:Orientation=" + fmt::format("{}", orientation), "-ExifImageWidth=64",
+                          "-ExifImageHeight=48", "-Artist=Fixture", "-ThumbnailImage<=" + thumb.string(),
+                          source.string()});
+
+    const auto loaded = pipeline().loadImage(source);
+    ASSERT_TRUE(loaded);
+    EXPECT_EQ(loaded->width(), 48);
+    EXPECT_EQ(loaded->height(), 64);
+    EXPECT_EQ(coretest::redCorner(loaded->pixels), expectedCorner);
+
+    const fs::path out = dir / "out.jpg";
+    pipeline().write(*loaded, out, 0.9);
+    EXPECT_EQ(coretest::exifTag(out, "EXIF:Orientation"), "1");
+    EXPECT_EQ(coretest::exifTag(out, "XMP:Orientation"), "1");
+    EXPECT_EQ(coretest::exifTag(out, "EXIF:ExifImageWidth"), "48");
+    EXPECT_EQ(coretest::exifTag(out, "EXIF:ExifImageHeight"), "64");
+    EXPECT_EQ(coretest::exifTag(out, "Artist"), "Fixture");
+    EXPECT_EQ(coretest::exifTag(out, "ThumbnailImage"), "");
+    // Read back through the engine, nothing turns again.
+    const auto again = pipeline().loadImage(out);
+    ASSERT_TRUE(again);
+    EXPECT_EQ(coretest::redCorner(again->pixels), expectedCorner);
+}
+
+INSTANTIATE_TEST_SUITE_P(Orientations, JpegOrientation,
+                         ::testing::Values(std::make_tuple(6, 1), std::make_tuple(8, 3)));
+
+TEST(CoreImagePipeline, TurnedHeicIsTurnedOnce) {
+    testsupport::TempDir dir;
+    const fs::path heic = dir / "turned.heic";
+    coretest::writeTurnedHeic(heic, 64, 48, 6);
+    const auto loaded = pipeline().loadImage(heic);
+    ASSERT_TRUE(loaded);
+    EXPECT_EQ(loaded->width(), 48);
+    EXPECT_EQ(loaded->height(), 64);
+    EXPECT_EQ(coretest::redCorner(loaded->pixels), 1);
+    // The EXIF block was read through libheif.
+    const auto make = loaded->metadata.exif.findKey(Exiv2::ExifKey("Exif.Image.Make"));
+    ASSERT_NE(make, loaded->metadata.exif.end());
+    EXPECT_EQ(make->toString(), "Fixture");
+}
+
+TEST(CoreImagePipeline, CfaDngLoadsTurnedByLibRaw) {
+    testsupport::TempDir dir;
+    const fs::path dng = dir / "tiny.dng";
+    coretest::writeCfaDng(dng, 64, 48, 6);
+    const auto size = image::readPixelSize(dng);
+    ASSERT_TRUE(size);
+    const auto loaded = pipeline().loadImage(dng);
+    ASSERT_TRUE(loaded);
+    EXPECT_EQ(loaded->width(), 48);
+    EXPECT_EQ(loaded->height(), 64);
+    EXPECT_EQ(loaded->pixels.type(), CV_16UC4);
+}
+
+struct ExtensionCase {
+    const char* name;
+    const char* magic;
+};
+
+class WriteByExtension : public ::testing::TestWithParam<ExtensionCase> {};
+
+TEST_P(WriteByExtension, ChoosesTheWriter) {
+    testsupport::TempDir dir;
+    const image::Image picture{coretest::markedPicture(40, 30), {}};
+    const fs::path out = dir.path() / "missing" / "folder" / GetParam().name;
+    pipeline().write(picture, out, 0.8);
+    EXPECT_EQ(magicOf(out), GetParam().magic);
+    // Nothing but the file itself is left in the folder.
+    EXPECT_EQ(std::distance(fs::directory_iterator(out.parent_path()), fs::directory_iterator{}), 1);
+    const auto back = image::decodeImageFile(out);
+    ASSERT_TRUE(back);
+    EXPECT_EQ(back->width(), 40);
+    EXPECT_EQ(back->height(), 30);
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, WriteByExtension,
+                         ::testing::Values(ExtensionCase{"a.JPG", "jpeg"}, ExtensionCase{"b.jpeg", "jpeg"},
+                                           ExtensionCase{"c.webp", "jpeg"}, ExtensionCase{"noextension", "jpeg"},
+                                           ExtensionCase{"e.PNG", "png"}, ExtensionCase{"f.Tif", "tiff"},
+                                           ExtensionCase{"g.heif", "heif"}));
+
+TEST(CoreImagePipeline, HeifAndJpegTakeTheQuality) {
+    testsupport::TempDir dir;
+    cv::Mat noise(256, 256, CV_8UC4);
+    cv::randu(noise, cv::Scalar::all(0), cv::Scalar::all(255));
+    noise.forEach<cv::Vec4b>([](cv::Vec4b& p, const int*) { p[3] = 255; });
+    const image::Image picture{noise, {}};
+    for (const char* ext : {".heif", ".jpg"}) {
+        pipeline().write(picture, dir / (std::string("low") + ext), 0.2);
+        pipeline().write(picture, dir / (std::string("high") + ext), 0.95);
+        EXPECT_LT(fs::file_size(dir / (std::string("low") + ext)), fs::file_size(dir / (std::string("high") + ext)))
+            << ext;
+    }
+}
+
+TEST(CoreImagePipeline, PngKeepsSixteenBitsAndAlpha) {
+    testsupport::TempDir dir;
+    cv::Mat deep(20, 30, CV_16UC4, cv::Scalar(1000, 40000, 65535, 30000));
+    pipeline().write({deep, {}}, dir / "deep.png", 1.0);
+    const auto back = image::decodeImageFile(dir / "deep.png");
+    ASSERT_TRUE(back);
+    EXPECT_EQ(back->pixels.type(), CV_16UC4);
+    EXPECT_EQ(back->pixels.at<cv::Vec4w>(5, 5), cv::Vec4w(1000, 40000, 65535, 30000));
+}
+
+TEST(CoreImagePipeline, WriteIntoAFileInTheWayFailsWithoutLeavingFiles) {
+    testsupport::TempDir dir;
+    core::writeFileAtomically(dir / "blocker", "x");
+    const image::Image picture{coretest::markedPicture(8, 8), {}};
+    EXPECT_THROW(pipeline().write(picture, dir / "blocker" / "out.png", 1.0), core::Error);
+}
+
+TEST(CoreImagePipeline, JpegDataCarriesGivenPropertiesUpright) {
+    const image::Image picture{coretest::markedPicture(50, 20), {}};
+    image::ImageMetadata properties;
+    properties.exif["Exif.Image.Orientation"] = std::uint16_t{6};
+    properties.exif["Exif.Photo.PixelXDimension"] = std::uint32_t{4000};
+    properties.exif["Exif.Image.Copyright"] = "Someone";
+    const auto bytes = pipeline().jpegData(picture, 0.85, &properties);
+    ASSERT_TRUE(bytes);
+    const auto back = image::decodeImageData(*bytes);
+    ASSERT_TRUE(back);
+    EXPECT_EQ(back->width(), 50); // orientation 1: not turned on reading
+    const auto& exif = back->metadata.exif;
+    EXPECT_EQ(exif.findKey(Exiv2::ExifKey("Exif.Photo.PixelXDimension"))->toLong(), 50);
+    EXPECT_EQ(exif.findKey(Exiv2::ExifKey("Exif.Image.Copyright"))->toString(), "Someone");
+}
+
+TEST(CoreImagePipeline, UprightPropertiesDropSizesAndThumbnail) {
+    image::ImageMetadata in;
+    in.exif["Exif.Image.Orientation"] = std::uint16_t{8};
+    in.exif["Exif.Photo.PixelYDimension"] = std::uint32_t{3000};
+    in.exif["Exif.Thumbnail.Compression"] = std::uint16_t{6};
+    in.exif["Exif.GPSInfo.GPSLatitudeRef"] = "N";
+    in.xmp["Xmp.tiff.Orientation"] = "8";
+    const auto out = CoreImagePipeline::uprightProperties(in);
+    EXPECT_EQ(out.exif.findKey(Exiv2::ExifKey("Exif.Image.Orientation"))->toLong(), 1);
+    EXPECT_EQ(out.xmp.findKey(Exiv2::XmpKey("Xmp.tiff.Orientation"))->toLong(), 1);
+    EXPECT_EQ(out.exif.findKey(Exiv2::ExifKey("Exif.Photo.PixelYDimension")), out.exif.end());
+    EXPECT_EQ(out.exif.findKey(Exiv2::ExifKey("Exif.Thumbnail.Compression")), out.exif.end());
+    EXPECT_NE(out.exif.findKey(Exiv2::ExifKey("Exif.GPSInfo.GPSLatitudeRef")), out.exif.end());
+}
+
+TEST(ImageCodecs, HugePngHeaderIsRefusedBeforeDecoding) {
+    testsupport::TempDir dir;
+    const fs::path png = dir / "huge.png";
+    ASSERT_TRUE(cv::imwrite(png.string(), cv::Mat(1, 1, CV_8UC1, cv::Scalar(7))));
+    auto bytes = coretest::fileBytes(png);
+    for (int at : {16, 20}) { // IHDR width, height: 20000 big-endian
+        bytes[static_cast<std::size_t>(at)] = 0;
+        bytes[static_cast<std::size_t>(at) + 1] = 0;
+        bytes[static_cast<std::size_t>(at) + 2] = 0x4E;
+        bytes[static_cast<std::size_t>(at) + 3] = 0x20;
+    }
+    core::writeFileAtomically(png, std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
+    EXPECT_EQ(image::readPixelSize(png), (image::PixelSize{20000, 20000}));
+    EXPECT_FALSE(image::decodeImageFile(png));
+    EXPECT_FALSE(pipeline().loadImage(png));
+    static_assert(image::kMaxImagePixels >= std::int64_t{16384} * 16384, "16384 squared must load");
+}
+
+TEST(ImageCodecs, ReadsSizesFromHeaders) {
+    testsupport::TempDir dir;
+    const cv::Mat bgr(30, 70, CV_8UC3, cv::Scalar(1, 2, 3));
+    for (const char* name : {"a.png", "a.jpg", "a.bmp", "a.tiff", "a.webp"}) {
+        ASSERT_TRUE(cv::imwrite((dir / name).string(), bgr)) << name;
+        EXPECT_EQ(image::readPixelSize(dir / name), (image::PixelSize{70, 30})) << name;
+        const auto decoded = image::decodeImageFile(dir / name);
+        ASSERT_TRUE(decoded) << name;
+        EXPECT_EQ(decoded->pixels.type(), CV_8UC4) << name;
+    }
+    EXPECT_FALSE(image::readPixelSize(dir / "missing.png"));
+}
+
+namespace {
+
+// A file that gives no picture, and what the load says about it.
+struct LoadFailure {
+    std::string name;
+    std::function<fs::path(const fs::path& dir, const std::string& name)> make;
+    std::string text;   // what(), naming the file
+    std::string reason; // the part a caller puts after its own text
+};
+
+std::string describe(const ::testing::TestParamInfo<LoadFailure>& info) {
+    std::string id;
+    for (char c : info.param.name) id += std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
+    return id;
+}
+
+class ImageLoadFailure : public ::testing::TestWithParam<LoadFailure> {};
+
+TEST_P(ImageLoadFailure, SaysWhyAndNamesTheFile) {
+    const auto& c = GetParam();
+    testsupport::TempDir dir;
+    const fs::path file = c.make(dir.path(), c.name);
+    const long before = testsupport::peakResidentKiB();
+    try {
+        (void)pipeline().loadImageOrFail(file);
+        FAIL() << "no error for " << c.name;
+    } catch (const image::ImageReadError& e) {
+        EXPECT_EQ(std::string(e.what()), c.text);
+        EXPECT_EQ(e.reason(), c.reason);
+    }
+    EXPECT_FALSE(pipeline().loadImage(file));
+    // Refused before reading: nothing near the 2 GiB that /dev/zero would give.
+    EXPECT_LT(testsupport::peakResidentKiB() - before, 64 * 1024);
+}
+
+fs::path written(const fs::path& dir, const std::string& name, const std::string& bytes) {
+    core::writeFileAtomically(dir / name, bytes);
+    return dir / name;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Inputs, ImageLoadFailure,
+    ::testing::Values(
+        LoadFailure{"empty.jpg", [](const fs::path& d, const std::string& n) { return written(d, n, ""); },
+                    "empty.jpg is empty", "the file is empty"},
+        LoadFailure{"notes.jpg",
+                    [](const fs::path& d, const std::string& n) { return written(d, n, "these are no pixels"); },
+                    "notes.jpg is not an image", "not an image"},
+        LoadFailure{"folder.jpg",
+                    [](const fs::path& d, const std::string& n) {
+                        fs::create_directory(d / n);
+                        return d / n;
+                    },
+                    "folder.jpg is not a regular file", "not a regular file"},
+        LoadFailure{"dangling.jpg",
+                    [](const fs::path& d, const std::string& n) {
+                        fs::create_symlink(d / "gone.jpg", d / n);
+                        return d / n;
+                    },
+                    "Could not read dangling.jpg: No such file or directory", "No such file or directory"},
+        LoadFailure{"bomb.png",
+                    [](const fs::path& d, const std::string& n) {
+                        return testsupport::pngHeaderClaiming(d / n, 60000, 60000);
+                    },
+                    "bomb.png is 60000 \u00d7 60000, over the 300-megapixel limit",
+                    "60000 \u00d7 60000 is over the 300-megapixel limit"},
+        LoadFailure{"pipe.png", [](const fs::path& d, const std::string& n) { return testsupport::makeFifo(d / n); },
+                    "pipe.png is not a regular file", "not a regular file"},
+        LoadFailure{"zero.png",
+                    [](const fs::path& d, const std::string& n) { return testsupport::linkToZeros(d / n); },
+                    "zero.png is not a regular file", "not a regular file"},
+        LoadFailure{"cut.jpg",
+                    [](const fs::path& d, const std::string& n) {
+                        return testsupport::cutFile(testsupport::magickPicture(d / n, 400, 300), 0.4);
+                    },
+                    "cut.jpg is damaged: Premature end of JPEG file",
+                    "the file is damaged: Premature end of JPEG file"},
+        LoadFailure{"cut.png",
+                    [](const fs::path& d, const std::string& n) {
+                        return testsupport::cutFile(testsupport::magickPicture(d / n, 400, 300), 0.4);
+                    },
+                    "cut.png is damaged: the picture data can't be decoded",
+                    "the file is damaged: the picture data can't be decoded"},
+        LoadFailure{"header.tga",
+                    [](const fs::path& d, const std::string& n) { return testsupport::tgaHeaderOnly(d / n, 64, 64); },
+                    "header.tga is damaged: the file ends before the picture does",
+                    "the file is damaged: the file ends before the picture does"},
+        LoadFailure{"rle.tga",
+                    [](const fs::path& d, const std::string& n) {
+                        return testsupport::cutFile(testsupport::magickPicture(d / n, 64, 64, {"-compress", "RLE"}), 0.5);
+                    },
+                    "rle.tga is damaged: the file ends before the picture does",
+                    "the file is damaged: the file ends before the picture does"},
+        LoadFailure{"third.psd",
+                    [](const fs::path& d, const std::string& n) {
+                        return testsupport::cutFile(testsupport::magickPicture(d / n, 64, 64), 1.0 / 3.0);
+                    },
+                    "third.psd is damaged: the file ends before the picture does",
+                    "the file is damaged: the file ends before the picture does"},
+        // Warnings from libjpeg count whatever the colour model and however
+        // many came before: stray bytes alone lose nothing, a cut does.
+        LoadFailure{"cmyk.jpg",
+                    [](const fs::path& d, const std::string& n) {
+                        return testsupport::cutFile(
+                            testsupport::magickPicture(d / n, 400, 300, {"-colorspace", "CMYK"}), 0.4);
+                    },
+                    "cmyk.jpg is damaged: Premature end of JPEG file",
+                    "the file is damaged: Premature end of JPEG file"},
+        LoadFailure{"stray.jpg",
+                    [](const fs::path& d, const std::string& n) {
+                        return testsupport::cutFile(
+                            testsupport::strayBytesBeforeTables(testsupport::magickPicture(d / n, 400, 300)), 0.4);
+                    },
+                    "stray.jpg is damaged: Premature end of JPEG file",
+                    "the file is damaged: Premature end of JPEG file"},
+        // Headers claiming 17320 x 17320 at 16 bits (2.4 GB of planes) over
+        // no picture data: refused before anything is allocated.
+        LoadFailure{"bomb.psd",
+                    [](const fs::path& d, const std::string& n) {
+                        return testsupport::photoshopHeaderClaiming(d / n, 17320, 17320, 16, 0);
+                    },
+                    "bomb.psd is damaged: the file ends before the picture does",
+                    "the file is damaged: the file ends before the picture does"},
+        LoadFailure{"rle-bomb.psd",
+                    [](const fs::path& d, const std::string& n) {
+                        return testsupport::photoshopHeaderClaiming(d / n, 17320, 17320, 16, 1);
+                    },
+                    "rle-bomb.psd is damaged: the file ends before the picture does",
+                    "the file is damaged: the file ends before the picture does"},
+        // Valid documents of a kind not read say what they are.
+        LoadFailure{"cmyk.psd",
+                    [](const fs::path& d, const std::string& n) {
+                        return testsupport::magickPicture(d / n, 64, 64, {"-colorspace", "CMYK"});
+                    },
+                    "cmyk.psd is a CMYK Photoshop document; only RGB and Grayscale documents are read",
+                    "a CMYK Photoshop document; only RGB and Grayscale documents are read"},
+        LoadFailure{"float.psd",
+                    [](const fs::path& d, const std::string& n) {
+                        return testsupport::photoshopWith(d / n, testsupport::PhotoshopField::depth, 32);
+                    },
+                    "float.psd is a 32-bit Photoshop document; only 8- and 16-bit documents are read",
+                    "a 32-bit Photoshop document; only 8- and 16-bit documents are read"},
+        LoadFailure{"zip.psd",
+                    [](const fs::path& d, const std::string& n) {
+                        return testsupport::photoshopWith(d / n, testsupport::PhotoshopField::compression, 2);
+                    },
+                    "zip.psd is a ZIP-compressed Photoshop document; only uncompressed and RLE-compressed documents "
+                    "are read",
+                    "a ZIP-compressed Photoshop document; only uncompressed and RLE-compressed documents are read"},
+        LoadFailure{"large.psb",
+                    [](const fs::path& d, const std::string& n) {
+                        return testsupport::photoshopWith(d / n, testsupport::PhotoshopField::version, 2);
+                    },
+                    "large.psb is a large-format (PSB) Photoshop document; only standard (PSD) documents are read",
+                    "a large-format (PSB) Photoshop document; only standard (PSD) documents are read"}),
+    describe);
+
+TEST(ImageCodecs, WholePicturesOfTheCutFormatsStillLoad) {
+    // The same pictures as above, uncut: the checks don't refuse good files.
+    testsupport::TempDir dir;
+    for (const auto& [name, options] : std::vector<std::pair<std::string, std::vector<std::string>>>{
+             {"whole.jpg", {}}, {"whole.png", {}}, {"whole.tga", {"-compress", "RLE"}}, {"plain.tga", {}},
+             {"whole.psd", {}}}) {
+        const auto image = pipeline().loadImageOrFail(testsupport::magickPicture(dir / name, 64, 48, options));
+        EXPECT_EQ(image.width(), 64) << name;
+        EXPECT_EQ(image.height(), 48) << name;
+    }
+    // Stray bytes between two segments make libjpeg-turbo warn, but the
+    // picture is whole: cameras and editors leave such files.
+    const fs::path stray = testsupport::strayBytesBeforeTables(testsupport::magickPicture(dir / "stray.jpg", 64, 48));
+    EXPECT_EQ(pipeline().loadImageOrFail(stray).width(), 64);
+}
+
+TEST(ImageCodecs, ShortagesOfMemoryAreToldAsSuch) {
+    EXPECT_TRUE(image::isOutOfMemory(std::bad_alloc()));
+    EXPECT_TRUE(image::isOutOfMemory(cv::Exception(cv::Error::StsNoMem, "Failed to allocate 9 GB", "OutOfMemoryError",
+                                                   "alloc.cpp", 73)));
+    EXPECT_TRUE(image::isOutOfMemory(std::runtime_error("resample: render: ")));
+    EXPECT_TRUE(image::isOutOfMemory(std::runtime_error("resample: render: vips_tracked: out of memory\n")));
+    EXPECT_FALSE(image::isOutOfMemory(cv::Exception(cv::Error::StsBadArg, "bad", "f", "x.cpp", 1)));
+    EXPECT_FALSE(image::isOutOfMemory(std::runtime_error("resample: crop: bad area")));
+
+    testsupport::TempDir dir;
+    const fs::path photo = testsupport::magickPicture(dir / "photo.jpg", 640, 480);
+    const auto thrown = [&](const std::function<void()>& fail) -> std::string {
+        try {
+            try {
+                fail();
+            } catch (...) {
+                image::rethrowNamingMemory(photo);
+            }
+        } catch (const std::exception& e) {
+            return e.what();
+        }
+        return "no error";
+    };
+    const std::string expected = "Not enough memory to process photo.jpg (640 \u00d7 480)";
+    EXPECT_EQ(thrown([] { throw std::bad_alloc(); }), expected);
+    EXPECT_EQ(thrown([] { throw cv::Exception(cv::Error::StsNoMem, "Insufficient memory", "f", "alloc.cpp", 73); }),
+              expected);
+    EXPECT_EQ(thrown([] { throw std::runtime_error("resample: render: "); }), expected);
+    // Anything else passes unchanged.
+    EXPECT_EQ(thrown([] { throw std::runtime_error("Could not write x: Read-only file system"); }),
+              "Could not write x: Read-only file system");
+}
+
+} // namespace
