@@ -56,9 +56,7 @@ function(quorvel_test_suite module)
     quorvel_warnings(${exe})
     set(props TEST_PREFIX "${module}." DISCOVERY_TIMEOUT 60 DISCOVERY_MODE PRE_TEST)
     if(kind STREQUAL "slow")
-      # A high cost makes ctest start these first, so that none of them
-      # runs on alone at the end of a run on a fresh build.
-      gtest_discover_tests(${exe} ${props} PROPERTIES LABELS slow TIMEOUT 600 COST 100)
+      gtest_discover_tests(${exe} ${props} PROPERTIES LABELS slow TIMEOUT 600)
     else()
       gtest_discover_tests(${exe} ${props} PROPERTIES TIMEOUT 300)
     endif()

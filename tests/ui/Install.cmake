@@ -28,17 +28,25 @@ set(zentrix_comment "Packs PBR maps for Unreal, Unity and Godot")
 set(zentrix_categories "Graphics;Development;")
 set(zentrix_mime image/png image/x-tga image/tiff image/jpeg image/x-exr)
 
-set(icon_files "")
+set(programs "")
 foreach(edition quorvel halvane zentrix)
   set(program "${prefix}/bin/${edition}")
   if(NOT EXISTS "${program}" OR IS_DIRECTORY "${program}")
     message(FATAL_ERROR "the program is not installed at ${program}")
   endif()
-  file(GET_RUNTIME_DEPENDENCIES EXECUTABLES "${program}" RESOLVED_DEPENDENCIES_VAR deps
-       UNRESOLVED_DEPENDENCIES_VAR missing)
-  if(missing)
-    message(FATAL_ERROR "${edition} misses libraries: ${missing}")
-  endif()
+  list(APPEND programs "${program}")
+endforeach()
+# The editions share nearly all of their libraries: one pass resolves each
+# library once.
+file(GET_RUNTIME_DEPENDENCIES EXECUTABLES ${programs} RESOLVED_DEPENDENCIES_VAR deps
+     UNRESOLVED_DEPENDENCIES_VAR missing)
+if(missing)
+  message(FATAL_ERROR "the programs miss libraries: ${missing}")
+endif()
+
+set(icon_files "")
+foreach(edition quorvel halvane zentrix)
+  set(program "${prefix}/bin/${edition}")
 
   set(desktop "${prefix}/share/applications/${edition}.desktop")
   if(NOT EXISTS "${desktop}")
