@@ -33,7 +33,7 @@ endfunction()
 # quorvel_test_suite(<module> [DEPS <project modules>] [LIBS <targets>])
 # tests/<module>/*.cpp, its folders' included, become test_<module>;
 # tests/<module>/slow/*.cpp become test_<module>_slow with the ctest label
-# "slow".
+# "slow" (unless QUORVEL_BUILD_SLOW_TESTS is off).
 function(quorvel_test_suite module)
   cmake_parse_arguments(T "" "" "DEPS;LIBS" ${ARGN})
   set(deps qv_${module})
@@ -44,7 +44,7 @@ function(quorvel_test_suite module)
   list(FILTER fast EXCLUDE REGEX "^slow/")
   file(GLOB slow CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/slow/*.cpp)
   foreach(kind fast slow)
-    if(NOT ${kind})
+    if(NOT ${kind} OR (kind STREQUAL "slow" AND NOT QUORVEL_BUILD_SLOW_TESTS))
       continue()
     endif()
     set(exe test_${module})
