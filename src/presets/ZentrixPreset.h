@@ -184,11 +184,19 @@ private:
     Outputs compileSpriteSheets(const batch::BatchItem& item, const batch::ProcessingContext& context) const;
     Outputs checkTiling(const batch::BatchItem& item, const batch::ProcessingContext& context) const;
 
-    // Packs and writes a sequence's sheet set, claiming its files with
-    // `claimant`; the frames the full-size sheet leaves out go to `leftOut`.
-    Outputs writeSpriteSheets(const FrameSequence& sequence, const batch::ProcessingContext& context,
-                              const batch::OutputClaimant& claimant,
-                              std::vector<image::SpriteSheetCompiler::LeftOutFrame>& leftOut) const;
+    // A sequence's sheet set as written: its files in order, the frame whose
+    // item reports them and the frames the full-size sheet left out.
+    struct WrittenSheets {
+        Outputs outputs;
+        std::filesystem::path owner;
+        std::vector<image::SpriteSheetCompiler::LeftOutFrame> leftOut;
+    };
+
+    // Packs and writes a sequence's sheet set. Its files belong to the first
+    // frame on the full-size sheet that the job holds (the sequence's first
+    // readable frame without a job list), and are claimed in that frame's
+    // item's name.
+    WrittenSheets writeSpriteSheets(const FrameSequence& sequence, const batch::ProcessingContext& context) const;
 
     // Writes a normal map under the normal modes' naming rule.
     Outputs writeNormalMap(const image::PackedTexture& texture, const std::string& stem,

@@ -165,13 +165,20 @@ std::string ZentrixPreset::sheetLogLine(std::string_view sequence, const image::
 
 namespace {
 
-// What became of one sheet set, for the item of every frame to learn.
-struct SheetSet {
-    std::vector<fs::path> outputs; // written, in order; unreported on failure
-    std::exception_ptr failure;    // why the set was not (all) written
-    bool noFrameRead = false;      // the failure is that no frame gave a picture
-    std::vector<image::SpriteSheetCompiler::LeftOutFrame> leftOut;
-};
+// The frame whose item reports a sheet set: the first one on the sheet
+// that the job holds; the first one on it without a job list or when the
+// job holds none of them.
+fs::path firstFrameOnSheet(const std::vector<fs::path>& frames,
+                           const std::vector<image::SpriteSheetCompiler::LeftOutFrame>& leftOut,
+                           const std::set<std::string>& extensions, const std::vector<fs::path>& jobFiles) {
+    std::vector<fs::path> onSheet;
+    for (const auto& frame : frames) {
+        const std::string name = frame.filename().string();
+        if (std::none_of(leftOut.begin(), leftOut.end(), [&name](const auto& left) { return left.name == name; }))
+            onSheet.push_back(frame);
+    }
+    return ZentrixPreset::groupLeader(onSheet, extensions, jobFiles).value_or(frames.front());
+}
 
 } // namespace
 
@@ -180,24 +187,31 @@ ZentrixPreset::Outputs ZentrixPreset::compileSpriteSheets(const batch::BatchItem
     const FrameSequence sequence = frameSequence(item.sourceURL, supportedExtensions());
     const fs::path leader = groupLeader(sequence.frames, supportedExtensions(), jobFiles(context))
                                 .value_or(item.sourceURL);
-    const bool leads = standardized(leader) == standardized(item.sourceURL);
+    const fs::path self = standardized(item.sourceURL);
+    const bool leads = standardized(leader) == self;
     const std::string partOfSheet = item.originalFileName + " is part of the " + sequence.name + " sprite sheet";
     // Outside a run no other item can learn the sheet's fate from this one.
     if (!leads && !context.sharedWork) throw batch::BatchSkip(partOfSheet);
 
-    // The set is made once, by whichever frame's item comes first, on behalf
-    // of the leading frame: its files are claimed in that item's name and it
-    // reports them. The other frames' items wait for the outcome.
+    // The set is made once, by whichever frame's item comes first; its files
+    // belong to the first frame that is on the sheet, which may not be the
+    // leading one when that can't be read. The other frames' items wait for
+    // the outcome.
+    struct SheetSet {
+        WrittenSheets written;      // on failure only leftOut, when no frame gave a picture
+        std::exception_ptr failure; // why the set was not (all) written
+        bool noFrameRead = false;   // the failure is that no frame gave a picture
+    };
     const auto work = context.sharedWork ? context.sharedWork : std::make_shared<batch::SharedWork>();
     const auto set = work->once<SheetSet>("sprite sheet " + standardized(leader).string(), [&] {
         SheetSet made;
         try {
-            made.outputs = writeSpriteSheets(sequence, context, context.claimant.forSource(leader), made.leftOut);
+            made.written = writeSpriteSheets(sequence, context);
         } catch (const image::SpriteSheetCompiler::AtlasError& e) {
             made.failure = std::current_exception();
             if (e.kind() == image::SpriteSheetCompiler::AtlasError::Kind::failedToLoadFrames) {
                 made.noFrameRead = true;
-                made.leftOut = e.undecodableFrames();
+                made.written.leftOut = e.undecodableFrames();
             }
         } catch (...) {
             made.failure = std::current_exception();
@@ -206,22 +220,21 @@ ZentrixPreset::Outputs ZentrixPreset::compileSpriteSheets(const batch::BatchItem
     });
 
     const std::string own = item.sourceURL.filename().string();
-    const auto leftOut = std::find_if(set->leftOut.begin(), set->leftOut.end(),
+    const auto& leftOutFrames = set->written.leftOut;
+    const auto leftOut = std::find_if(leftOutFrames.begin(), leftOutFrames.end(),
                                       [&own](const auto& frame) { return frame.name == own; });
     if (set->failure) {
-        if (set->noFrameRead && leftOut != set->leftOut.end()) throw TextureError::unreadableFrame(*leftOut);
+        if (set->noFrameRead && leftOut != leftOutFrames.end()) throw TextureError::unreadableFrame(*leftOut);
         // Every frame fails with the sheet it belongs to.
         std::rethrow_exception(set->failure);
     }
-    if (leftOut != set->leftOut.end()) throw TextureError::leftOutFrame(*leftOut);
-    if (!leads) throw batch::BatchSkip(partOfSheet);
-    return set->outputs;
+    if (leftOut != leftOutFrames.end()) throw TextureError::leftOutFrame(*leftOut);
+    if (standardized(set->written.owner) != self) throw batch::BatchSkip(partOfSheet);
+    return set->written.outputs;
 }
 
-ZentrixPreset::Outputs
-ZentrixPreset::writeSpriteSheets(const FrameSequence& sequence, const batch::ProcessingContext& context,
-                                 const batch::OutputClaimant& claimant,
-                                 std::vector<image::SpriteSheetCompiler::LeftOutFrame>& leftOut) const {
+ZentrixPreset::WrittenSheets ZentrixPreset::writeSpriteSheets(const FrameSequence& sequence,
+                                                              const batch::ProcessingContext& context) const {
     const fs::path& folder = context.configuration.outputDirectory;
     progress(context, 0.4, fmt::format("Packing {} frames...", sequence.frames.size()));
     struct Pass {
@@ -238,7 +251,9 @@ ZentrixPreset::writeSpriteSheets(const FrameSequence& sequence, const batch::Pro
     const auto clampedOption = [](std::int64_t value) {
         return static_cast<int>(std::clamp<std::int64_t>(value, 0, std::numeric_limits<int>::max()));
     };
-    Outputs outputs;
+    WrittenSheets written;
+    Outputs& outputs = written.outputs;
+    batch::OutputClaimant claimant = context.claimant;
     const image::SpriteSheetCompiler compiler;
     for (const auto& [suffix, scale, fullSize] : passes) {
         image::SpriteSheetCompiler::Options options;
@@ -249,6 +264,12 @@ ZentrixPreset::writeSpriteSheets(const FrameSequence& sequence, const batch::Pro
         options.scale = scale;
         options.allowRotation = spriteRotationAllowed();
         const auto atlas = compiler.compileAtlas(sequence.frames, options, true);
+        if (fullSize) {
+            written.leftOut = atlas.undecodableFrames;
+            written.owner = firstFrameOnSheet(sequence.frames, written.leftOut, supportedExtensions(),
+                                              jobFiles(context));
+            claimant = context.claimant.forSource(written.owner);
+        }
         const auto names = spriteFileNames(sequence.name, suffix, atlas.pages.size(), spriteFormat);
         // The pass's sheets and data files, all claimed before any is
         // written, so they always come from one item. Their names come from
@@ -286,13 +307,12 @@ ZentrixPreset::writeSpriteSheets(const FrameSequence& sequence, const batch::Pro
             core::writeFileAtomically(outputs.back(), atlas.godotSpriteFrames(names.images, sequence.name, order, 12));
         }
         if (fullSize) {
-            leftOut = atlas.undecodableFrames;
             for (const auto& frame : atlas.undecodableFrames)
                 log(context, sequence.name + ": could not read the frame " + frame.name + ", left it out");
             log(context, sheetLogLine(sequence.name, atlas));
         }
     }
-    return outputs;
+    return written;
 }
 
 } // namespace presets

@@ -223,6 +223,10 @@ TEST_P(ZentrixUnreadableFrame, FailsItsItemAndTheSheetIsMadeWithoutIt) {
     }
     const JobRun run = runJob(sprites(), files, dir / "out");
     EXPECT_EQ(run.outputNames("hero.png"), (std::vector<std::string>{"hero_Atlas.png", "hero_Atlas.json"}));
+    // The sheet is reported by the first frame on it.
+    const int owner = broken == 1 ? 2 : 1;
+    EXPECT_EQ(run.outputNames(fmt::format("bat_{}.png", owner)),
+              (std::vector<std::string>{"bat_Atlas.png", "bat_Atlas.json"}));
     const auto hero = nlohmann::json::parse(core::readFile(dir / "out" / "hero_Atlas.json"));
     EXPECT_TRUE(hero["frames"].contains("hero.png"));
 
@@ -235,7 +239,7 @@ TEST_P(ZentrixUnreadableFrame, FailsItsItemAndTheSheetIsMadeWithoutIt) {
     for (int i = 1; i <= 3; ++i) {
         if (i == broken) continue;
         EXPECT_EQ(run.status.at(fmt::format("bat_{}.png", i)),
-                  i == 1 ? ProcessingStatus::completed : ProcessingStatus::skipped)
+                  i == owner ? ProcessingStatus::completed : ProcessingStatus::skipped)
             << i;
     }
     const auto bat = nlohmann::json::parse(core::readFile(dir / "out" / "bat_Atlas.json"));
@@ -259,57 +263,103 @@ std::set<std::array<std::uint8_t, 4>> opaqueColours(const fs::path& file) {
     return colours;
 }
 
-class ZentrixDamagedFrame : public ::testing::TestWithParam<DataFormat> {};
+struct DamagedCase {
+    DataFormat format;
+    int cut;      // the frame cut short, 1 to 4
+    bool pages;   // a sheet limit that puts every frame on a page of its own
+};
 
-// A frame cut short is left off the sheet in every data format: the sheet
-// of the other frames is written and only the damaged frame's item fails.
+void PrintTo(const DamagedCase& c, std::ostream* os) {
+    *os << image::rawValue(c.format) << ", frame " << c.cut << " cut" << (c.pages ? ", pages" : "");
+}
+
+class ZentrixDamagedFrame : public ::testing::TestWithParam<DamagedCase> {};
+
+// A frame cut short is left off the sheet in every data format, on one
+// page or several: the sheet of the other frames is written, the first
+// frame on it reports it, and only the damaged frame's item fails.
 TEST_P(ZentrixDamagedFrame, SheetOfTheOtherFramesInEveryFormat) {
-    const DataFormat format = GetParam();
+    const auto [format, cut, pages] = GetParam();
     testsupport::TempDir dir;
     std::vector<fs::path> files;
     std::set<std::array<std::uint8_t, 4>> drawn;
+    std::vector<std::string> whole;
     for (int i = 1; i <= 4; ++i) {
         files.push_back(dir / fmt::format("boom{}.png", i));
         writeFrame(files.back(), 20, 20, static_cast<std::uint8_t>(50 * i));
-        if (i < 4) {
+        if (i != cut) {
             const auto colours = opaqueColours(files.back());
             drawn.insert(colours.begin(), colours.end());
+            whole.push_back(fmt::format("boom{}", i));
         }
     }
-    testsupport::cutFile(files.back(), 0.5);
-    const JobRun run = runJob(sprites(format), files, dir / "out");
+    testsupport::cutFile(files[static_cast<std::size_t>(cut - 1)], 0.5);
+    ZentrixPreset preset = sprites(format);
+    if (pages) preset.maxTextureSize = 32; // an 18-pixel frame with its padding leaves no room for another
+    const JobRun run = runJob(preset, files, dir / "out");
 
-    const auto names = ZentrixPreset::spriteFileNames("boom", "", 1, format);
-    EXPECT_EQ(run.status.at("boom1.png"), ProcessingStatus::completed);
-    EXPECT_EQ(run.outputNames("boom1.png"), (std::vector<std::string>{names.images[0], names.data[0]}));
-    for (const std::string frame : {"boom2", "boom3"}) {
-        EXPECT_EQ(run.status.at(frame + ".png"), ProcessingStatus::skipped);
+    // Pages in order, each image followed by its data file; Godot's one
+    // resource after all of them.
+    const auto names = ZentrixPreset::spriteFileNames("boom", "", pages ? 3 : 1, format);
+    std::vector<std::string> expected;
+    for (std::size_t j = 0; j < names.images.size(); ++j) {
+        expected.push_back(names.images[j]);
+        if (format != DataFormat::godot) expected.push_back(names.data[j]);
+    }
+    if (format == DataFormat::godot) expected.push_back(names.data[0]);
+    const std::string owner = whole.front() + ".png";
+    EXPECT_EQ(run.status.at(owner), ProcessingStatus::completed);
+    EXPECT_EQ(run.outputNames(owner), expected);
+    for (const auto& frame : whole) {
+        if (frame + ".png" == owner) continue;
+        EXPECT_EQ(run.status.at(frame + ".png"), ProcessingStatus::skipped) << frame;
         EXPECT_EQ(run.message.at(frame + ".png"), frame + " is part of the boom sprite sheet");
     }
-    EXPECT_EQ(run.status.at("boom4.png"), ProcessingStatus::failed);
-    const std::string& failure = run.message.at("boom4.png");
-    EXPECT_TRUE(failure.starts_with("boom4.png is damaged: ")) << failure;
+    const std::string cutName = fmt::format("boom{}.png", cut);
+    EXPECT_EQ(run.status.at(cutName), ProcessingStatus::failed);
+    const std::string& failure = run.message.at(cutName);
+    EXPECT_TRUE(failure.starts_with(cutName + " is damaged: ")) << failure;
     EXPECT_TRUE(failure.ends_with("; the sheet was made without it")) << failure;
+    EXPECT_EQ(run.report.successCount, 1);
+    EXPECT_EQ(run.report.failureCount, 1);
+    EXPECT_EQ(run.report.skippedCount, 2);
+    EXPECT_EQ(run.report.outputFiles, expected);
 
-    // The data lists the three frames, and the sheet holds their pixels.
-    const std::string data = core::readFile(dir / "out" / names.data[0]);
-    EXPECT_EQ(data.find("boom4"), std::string::npos);
+    // The data lists the three frames, and the sheets hold their pixels.
+    std::string data;
+    for (const auto& name : names.data) data += core::readFile(dir / "out" / name);
+    EXPECT_EQ(data.find(fmt::format("boom{}", cut)), std::string::npos);
     if (format == DataFormat::godot) {
         std::size_t entries = 0;
         for (auto at = data.find("[sub_resource"); at != std::string::npos; at = data.find("[sub_resource", at + 1))
             ++entries;
         EXPECT_EQ(entries, 3u);
     } else {
-        for (const std::string frame : {"boom1", "boom2", "boom3"}) EXPECT_NE(data.find(frame), std::string::npos) << frame;
+        for (const auto& frame : whole) EXPECT_NE(data.find(frame), std::string::npos) << frame;
     }
-    EXPECT_EQ(opaqueColours(dir / "out" / names.images[0]), drawn);
+    std::set<std::array<std::uint8_t, 4>> onSheets;
+    for (const auto& name : names.images) {
+        const auto colours = opaqueColours(dir / "out" / name);
+        onSheets.insert(colours.begin(), colours.end());
+    }
+    EXPECT_EQ(onSheets, drawn);
 }
 
-INSTANTIATE_TEST_SUITE_P(Formats, ZentrixDamagedFrame, ::testing::ValuesIn(image::allDataFormats()),
+std::vector<DamagedCase> damagedCases() {
+    std::vector<DamagedCase> cases;
+    for (const auto format : image::allDataFormats()) {
+        cases.push_back({format, 4, false});
+        cases.push_back({format, 1, false});
+        cases.push_back({format, 1, true});
+    }
+    return cases;
+}
+
+INSTANTIATE_TEST_SUITE_P(Formats, ZentrixDamagedFrame, ::testing::ValuesIn(damagedCases()),
                          [](const auto& info) {
-                             std::string name(image::rawValue(info.param));
+                             std::string name(image::rawValue(info.param.format));
                              std::replace(name.begin(), name.end(), '-', '_');
-                             return name;
+                             return fmt::format("{}_cut{}{}", name, info.param.cut, info.param.pages ? "_pages" : "");
                          });
 
 // Three folders with a sequence "run" each, all frames queued: one sheet is
