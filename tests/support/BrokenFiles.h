@@ -83,6 +83,42 @@ inline fs::path strayBytesBeforeTables(const fs::path& path) {
     return path;
 }
 
+// A JPEG's JFIF header set to version major.minor: libjpeg warns "unknown
+// JFIF revision number 2.01" for a 2.x, though the picture is whole.
+inline fs::path withJfifVersion(const fs::path& path, int major, int minor) {
+    auto bytes = core::readFile(path);
+    const auto at = bytes.find(std::string("JFIF\0", 5));
+    EXPECT_NE(at, std::string::npos) << path;
+    if (at != std::string::npos) {
+        bytes.at(at + 5) = static_cast<char>(major);
+        bytes.at(at + 6) = static_cast<char>(minor);
+    }
+    core::writeFileAtomically(path, bytes);
+    return path;
+}
+
+// A JPEG's Adobe marker set to colour transform `code` (after "Adobe", the
+// version and two flag words): libjpeg warns "Unknown Adobe color transform
+// code 1" for a CMYK file and reads it as YCCK, which ImageMagick writes.
+inline fs::path withAdobeTransform(const fs::path& path, int code) {
+    auto bytes = core::readFile(path);
+    const auto at = bytes.find("Adobe");
+    EXPECT_NE(at, std::string::npos) << path;
+    if (at != std::string::npos) bytes.at(at + 11) = static_cast<char>(code);
+    core::writeFileAtomically(path, bytes);
+    return path;
+}
+
+// A 12-bit greyscale JPEG (extended sequential), made by GDAL from a 16-bit
+// TIFF of ImageMagick's rose.
+inline fs::path twelveBitJpeg(const fs::path& path) {
+    const fs::path deep = path.parent_path() / (path.stem().string() + "-16bit.tif");
+    magickPicture(deep, 32, 24, {"-colorspace", "Gray", "-depth", "16"});
+    runTool({"gdal_translate", "-q", "-of", "JPEG", "-ot", "UInt16", "-scale", "0", "65535", "0", "4095",
+             deep.string(), path.string()});
+    return path;
+}
+
 namespace detail {
 inline void appendBigEndian(std::string& bytes, std::uint32_t value, int size) {
     for (int shift = 8 * (size - 1); shift >= 0; shift -= 8) bytes += static_cast<char>((value >> shift) & 0xFF);

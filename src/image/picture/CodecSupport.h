@@ -9,6 +9,7 @@
 #include <span>
 #include <stdexcept>
 #include <string>
+#include <variant>
 #include <vector>
 
 #include "image/picture/Image.h"
@@ -31,13 +32,14 @@ public:
     static DamagedData cutShort() { return DamagedData(kCutShort); }
 };
 
-// Thrown by the Photoshop reader for a valid document of a kind it doesn't
-// read.
+// Thrown by a decoder (Photoshop, JPEG) for a valid file of a kind it
+// doesn't read.
 class UnsupportedDocument : public std::runtime_error {
 public:
     explicit UnsupportedDocument(PhotoshopVariant variant)
         : std::runtime_error("unsupported Photoshop document"), variant(variant) {}
-    PhotoshopVariant variant;
+    explicit UnsupportedDocument(JpegVariant variant) : std::runtime_error("unsupported JPEG"), variant(variant) {}
+    std::variant<PhotoshopVariant, JpegVariant> variant;
 };
 
 enum class FileKind { jpeg, png, tiff, dngOrTiffRaw, exr, bmp, webp, heif, cameraRaw, psd, gif, unknown };
@@ -78,17 +80,39 @@ cv::Mat applyOrientation(const cv::Mat& pixels, int orientation);
 // Marks metadata as describing upright pixels (orientation 1 where given).
 void setUpright(ImageMetadata& metadata);
 
-// Converts RGBA pixels from the given ICC profile to sRGB in place. Leaves
-// them as they are when the profile can't be used (not RGB, broken) or is
-// already sRGB. Returns whether the pixels are now sRGB.
+// Colour (ColourConversion.cpp): every conversion to sRGB goes through
+// these, with lcms2.
+
+// Converts RGBA pixels from the given ICC profile to sRGB in place: an RGB
+// profile's colours, or a Grayscale profile's tones (R = G = B on the way
+// in). Leaves them as they are when the profile can't be used (another
+// colour space, broken) or is already sRGB. Returns whether the pixels are
+// now sRGB.
 bool convertToSRGB(cv::Mat& rgba, const std::vector<std::uint8_t>& icc);
+
+// How ink values are stored: plainly (0 is no ink), or inverted (255 is no
+// ink), as Adobe applications and ImageMagick write them and their Adobe
+// marker says.
+enum class InkStorage { plain, inverted };
+
+// CMYK samples (CV_8UC4: cyan, magenta, yellow, black) as opaque sRGB RGBA:
+// through the ICC profile when it is a CMYK one, otherwise through the
+// product of the inks (each colour is what its ink leaves of the light that
+// black lets through).
+cv::Mat inksToSRGB(const cv::Mat& cmyk, InkStorage storage, const std::vector<std::uint8_t>& icc);
+
+// Whether an ICC profile describes RGB pixels (an RGB colour space that
+// lcms2 can read): the only profile an output may carry, as every encoder
+// writes RGB.
+bool describesRGB(const std::vector<std::uint8_t>& icc);
 
 // Any 1-4 channel OpenCV matrix (BGR order, OpenCV's way) as RGBA at
 // 8U, 16U or 32F.
 cv::Mat toRGBA(const cv::Mat& decoded);
 
 // Serialises EXIF/IPTC/XMP/ICC into an encoded image in memory (JPEG, PNG,
-// TIFF) with Exiv2. Returns the new bytes; throws Exiv2 errors.
+// TIFF) with Exiv2; a profile that doesn't describe RGB is left out.
+// Returns the new bytes; throws Exiv2 errors.
 std::vector<std::uint8_t> embedMetadata(const std::vector<std::uint8_t>& encoded, const ImageMetadata& metadata);
 
 } // namespace image::detail

@@ -6,6 +6,7 @@
 #include <memory>
 #include <new>
 #include <string_view>
+#include <variant>
 
 #include <fmt/format.h>
 
@@ -109,9 +110,19 @@ std::optional<Image> decodeKind(Bytes bytes, FileKind kind, const DecodeOptions&
         if (auto metadata = detail::readExiv2Metadata(bytes)) image->metadata = std::move(*metadata);
     };
     switch (kind) {
-    case FileKind::jpeg:
-        plain(detail::decodeJpeg(bytes));
+    case FileKind::jpeg: {
+        auto jpeg = detail::decodeJpeg(bytes);
+        if (!jpeg) break;
+        plain(std::move(jpeg->pixels));
+        // Inks have no RGB of their own, so they become sRGB here whatever
+        // the options, through the file's CMYK profile; that profile
+        // describes the inks, not the pixels made of them, and goes.
+        if (jpeg->inks) {
+            image->pixels = detail::inksToSRGB(image->pixels, *jpeg->inks, image->metadata.icc);
+            image->metadata.icc.clear();
+        }
         break;
+    }
     case FileKind::heif:
         image = detail::decodeHeif(bytes, options.upright);
         turnedByDecoder = true;
@@ -185,7 +196,7 @@ Image decode(Bytes bytes, const DecodeOptions& options, const std::filesystem::p
     } catch (const detail::DamagedData& e) {
         throw ImageReadError::damaged(file, e.what());
     } catch (const detail::UnsupportedDocument& e) {
-        throw ImageReadError::unsupported(file, e.variant);
+        throw std::visit([&](auto variant) { return ImageReadError::unsupported(file, variant); }, e.variant);
     } catch (const std::exception& e) {
         if (isOutOfMemory(e)) throw ImageReadError::notEnoughMemory(file, size);
         throw ImageReadError::damaged(file, e.what());
@@ -230,6 +241,8 @@ ImageReadError ImageReadError::damaged(const std::filesystem::path& file, const 
     return {Kind::damaged, fmt::format("{} is damaged: {}", file.filename().string(), detail),
             fmt::format("the file is damaged: {}", detail)};
 }
+// A valid file of a kind not read: "<name> is <what it is>; only <what is
+// read> are read".
 ImageReadError ImageReadError::unsupported(const std::filesystem::path& file, PhotoshopVariant variant) {
     struct Texts {
         PhotoshopVariant variant;
@@ -251,6 +264,13 @@ ImageReadError ImageReadError::unsupported(const std::filesystem::path& file, Ph
     const auto* texts = std::find_if(std::begin(kTexts), std::end(kTexts),
                                      [&](const Texts& t) { return t.variant == variant; });
     const std::string reason = fmt::format("{} Photoshop document; only {} documents are read", texts->document, texts->read);
+    return {Kind::unsupported, fmt::format("{} is {}", file.filename().string(), reason), reason};
+}
+ImageReadError ImageReadError::unsupported(const std::filesystem::path& file, JpegVariant variant) {
+    const std::string reason =
+        variant.kind == JpegVariant::Kind::precision
+            ? fmt::format("a {}-bit JPEG; only 8-bit JPEGs are read", variant.count)
+            : fmt::format("a JPEG with {} colour components; only Grayscale, RGB and CMYK JPEGs are read", variant.count);
     return {Kind::unsupported, fmt::format("{} is {}", file.filename().string(), reason), reason};
 }
 ImageReadError ImageReadError::notEnoughMemory(const std::filesystem::path& file, PixelSize size) {

@@ -16,7 +16,8 @@ struct DecodeOptions {
     // off for texture data, which is used as stored.
     bool upright = true;
     // Convert colour to sRGB through the embedded profile (or HEIF nclx);
-    // off for texture data.
+    // off for texture data. CMYK and YCCK JPEGs become sRGB either way,
+    // through their CMYK profile.
     bool toSRGB = true;
     // Read EXIF/IPTC/XMP/ICC into the image's metadata.
     bool readMetadata = true;
@@ -43,6 +44,15 @@ enum class PhotoshopVariant {
     largeDocument
 };
 
+// JPEGs that are valid but not read: samples of other than 8 bits (12-bit
+// JPEGs), and colour models of other than 1, 3 or 4 components.
+struct JpegVariant {
+    enum class Kind { precision, colourComponents };
+    Kind kind;
+    int count; // bits per sample, or colour components
+    bool operator==(const JpegVariant&) const = default;
+};
+
 // Why a file gave no picture. what() names the file ("cut.jpg is damaged:
 // Premature end of JPEG file"); reason() says why without the name, for a
 // caller that puts it after a text of its own ("the file is empty").
@@ -67,6 +77,10 @@ public:
     // are read", and the like for the other variants; reason "a CMYK
     // Photoshop document; only ..."
     static ImageReadError unsupported(const std::filesystem::path& file, PhotoshopVariant variant);
+    // "<name> is a 12-bit JPEG; only 8-bit JPEGs are read"; "<name> is a
+    // JPEG with 2 colour components; only Grayscale, RGB and CMYK JPEGs are
+    // read"
+    static ImageReadError unsupported(const std::filesystem::path& file, JpegVariant variant);
     // "Not enough memory to process <name> (W × H)"; reason "not enough
     // memory (W × H)". Without a size (0 × 0) the brackets are left out.
     static ImageReadError notEnoughMemory(const std::filesystem::path& file, PixelSize size);
@@ -99,9 +113,9 @@ bool isOutOfMemory(const std::exception& error);
 // WebP, HEIC/HEIF, camera raws, TGA, PSD. The file is read through
 // core::ReadableFile (no FIFO, device or folder; at most 2 GiB); a header
 // claiming more than kMaxImagePixels is refused before any pixel is
-// decoded, and a decoder that meets missing or corrupt data (any warning of
-// libjpeg but stray bytes between segments) fails the whole picture.
-// Throws ImageReadError.
+// decoded, and a decoder that meets missing or corrupt data (a libjpeg
+// warning about the picture data, not about a header field) fails the whole
+// picture. Throws ImageReadError.
 Image loadImageFile(const std::filesystem::path& path, const DecodeOptions& options = {});
 // An encoded file already in memory; `file` names it in the errors.
 Image loadImageData(const std::vector<std::uint8_t>& bytes, const std::filesystem::path& file,

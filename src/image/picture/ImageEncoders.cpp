@@ -130,7 +130,7 @@ std::vector<std::uint8_t> encodeHeif(const cv::Mat& rgba, double quality, const 
         pixels.copyTo(target);
     else
         cv::cvtColor(pixels, target, cv::COLOR_RGBA2RGB);
-    if (!metadata.icc.empty())
+    if (describesRGB(metadata.icc))
         check(heif_image_set_raw_color_profile(heif.image, "prof", metadata.icc.data(), metadata.icc.size()));
     check(heif_context_encode_image(heif.context, heif.image, heif.encoder, nullptr, &heif.handle));
     if (!metadata.exif.empty()) {

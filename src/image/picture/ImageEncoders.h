@@ -30,7 +30,8 @@ std::vector<std::uint8_t> encodeJpeg(const cv::Mat& rgba, double quality);
 // alpha. `extension` is ".png" or ".tiff".
 std::vector<std::uint8_t> encodeWithOpenCV(const cv::Mat& rgba, const char* extension);
 
-// HEIC by libheif's HEVC encoder, with EXIF, XMP and ICC in the file.
+// HEIC by libheif's HEVC encoder, with EXIF, XMP and ICC in the file (a
+// profile that doesn't describe RGB is left out).
 std::vector<std::uint8_t> encodeHeif(const cv::Mat& rgba, double quality, const ImageMetadata& metadata);
 bool canEncodeHeif();
 

@@ -5,7 +5,6 @@
 #include <string>
 
 #include <exiv2/exiv2.hpp>
-#include <lcms2.h>
 #include <opencv2/imgproc.hpp>
 
 #include "image/picture/CodecSupport.h"
@@ -27,23 +26,6 @@ void xmpLock(void* /*data*/, bool lock) {
         xmpMutex().lock();
     else
         xmpMutex().unlock();
-}
-
-template <typename Fn>
-void withProfile(const std::vector<std::uint8_t>& icc, Fn fn) {
-    cmsHPROFILE profile = cmsOpenProfileFromMem(icc.data(), static_cast<cmsUInt32Number>(icc.size()));
-    if (!profile) return;
-    fn(profile);
-    cmsCloseProfile(profile);
-}
-
-bool isSRGBProfile(cmsHPROFILE profile) {
-    std::array<char, 256> text{};
-    const cmsUInt32Number n =
-        cmsGetProfileInfoASCII(profile, cmsInfoDescription, "en", "US", text.data(), static_cast<cmsUInt32Number>(text.size()));
-    if (n == 0) return false;
-    const std::string_view description(text.data());
-    return description.find("sRGB") != std::string_view::npos;
 }
 
 } // namespace
@@ -135,45 +117,6 @@ void setUpright(ImageMetadata& metadata) {
     if (xmp != metadata.xmp.end()) metadata.xmp["Xmp.tiff.Orientation"] = "1";
 }
 
-bool convertToSRGB(cv::Mat& rgba, const std::vector<std::uint8_t>& icc) {
-    if (icc.empty()) return true;
-    if (rgba.channels() != 4) return false;
-    cmsUInt32Number format = 0;
-    switch (rgba.depth()) {
-    case CV_8U:
-        format = TYPE_RGBA_8;
-        break;
-    case CV_16U:
-        format = TYPE_RGBA_16;
-        break;
-    case CV_32F:
-        format = TYPE_RGBA_FLT;
-        break;
-    default:
-        return false;
-    }
-    bool converted = false;
-    withProfile(icc, [&](cmsHPROFILE source) {
-        if (cmsGetColorSpace(source) != cmsSigRgbData) return;
-        if (isSRGBProfile(source)) {
-            converted = true;
-            return;
-        }
-        cmsHPROFILE srgb = cmsCreate_sRGBProfile();
-        cmsHTRANSFORM transform =
-            cmsCreateTransform(source, format, srgb, format, INTENT_PERCEPTUAL, cmsFLAGS_COPY_ALPHA);
-        cmsCloseProfile(srgb);
-        if (!transform) return;
-        for (int y = 0; y < rgba.rows; ++y) {
-            std::uint8_t* row = rgba.ptr(y);
-            cmsDoTransform(transform, row, row, static_cast<cmsUInt32Number>(rgba.cols));
-        }
-        cmsDeleteTransform(transform);
-        converted = true;
-    });
-    return converted;
-}
-
 cv::Mat toRGBA(const cv::Mat& decoded) {
     cv::Mat samples;
     switch (decoded.depth()) {
@@ -225,7 +168,7 @@ std::vector<std::uint8_t> embedMetadata(const std::vector<std::uint8_t>& encoded
     file->setExifData(metadata.exif);
     file->setIptcData(metadata.iptc);
     file->setXmpData(metadata.xmp);
-    if (!metadata.icc.empty()) {
+    if (describesRGB(metadata.icc)) {
         Exiv2::DataBuf icc(metadata.icc.data(), static_cast<long>(metadata.icc.size()));
         file->setIccProfile(icc, false);
     }

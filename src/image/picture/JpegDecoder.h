@@ -10,13 +10,23 @@
 
 namespace image::detail {
 
-// A JPEG as 8-bit RGBA, whatever its colour model: Grayscale, YCbCr and RGB
-// through libjpeg's own conversion; CMYK and YCCK, stored inverted as Adobe
-// applications and ImageMagick write them, through the product of the inks.
-// Every warning libjpeg gives is judged: stray bytes between segments lose
-// nothing, any other (a file cut short, corrupt data) throws DamagedData with
-// libjpeg's text. Nothing when libjpeg can't read the file; std::bad_alloc
-// when it runs out of memory.
-std::optional<cv::Mat> decodeJpeg(Bytes bytes);
+// A decoded JPEG: 8-bit RGBA for Grayscale, YCbCr and RGB (libjpeg's own
+// conversion), or the inks of CMYK and YCCK for the caller to convert
+// through the file's colour profile (inksToSRGB).
+struct JpegPicture {
+    cv::Mat pixels; // CV_8UC4: R, G, B, A, or C, M, Y, K when `inks` is set
+    // How the inks are stored: inverted when the file has an Adobe marker,
+    // as Adobe applications and ImageMagick write them, plain otherwise.
+    std::optional<InkStorage> inks;
+};
+
+// Every warning libjpeg gives is judged by its code: one about missing or
+// corrupt picture data (a file cut short, corrupt entropy data) throws
+// DamagedData with libjpeg's text; one about a header field (stray bytes
+// between segments, an unknown JFIF version or Adobe transform) loses
+// nothing. A valid JPEG of a kind not read (12-bit, 2 colour components)
+// throws UnsupportedDocument. Nothing when libjpeg can't read the file;
+// std::bad_alloc when it runs out of memory.
+std::optional<JpegPicture> decodeJpeg(Bytes bytes);
 
 } // namespace image::detail

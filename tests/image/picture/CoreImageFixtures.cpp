@@ -2,11 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio> // jpeglib.h needs FILE
+#include <cstdlib>
 #include <stdexcept>
 
 #include <fmt/format.h>
 
 #include <exiv2/exiv2.hpp>
+#include <jpeglib.h>
 #include <libheif/heif.h>
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
@@ -37,6 +40,34 @@ void writeJpeg(const fs::path& path, const cv::Mat& rgba) {
     cv::Mat bgr;
     cv::cvtColor(rgba, bgr, cv::COLOR_RGBA2BGR);
     if (!cv::imwrite(path.string(), bgr, {cv::IMWRITE_JPEG_QUALITY, 95})) throw std::runtime_error("imwrite");
+}
+
+void writeLibjpeg(const fs::path& path, const cv::Mat& samples, JpegStorage storage) {
+    ASSERT_EQ(samples.depth(), CV_8U);
+    jpeg_compress_struct info{};
+    jpeg_error_mgr errors{};
+    info.err = jpeg_std_error(&errors);
+    jpeg_create_compress(&info);
+    unsigned char* buffer = nullptr;
+    unsigned long size = 0;
+    jpeg_mem_dest(&info, &buffer, &size);
+    info.image_width = static_cast<JDIMENSION>(samples.cols);
+    info.image_height = static_cast<JDIMENSION>(samples.rows);
+    info.input_components = samples.channels();
+    info.in_color_space = storage == JpegStorage::unknown ? JCS_UNKNOWN : JCS_CMYK;
+    jpeg_set_defaults(&info);
+    jpeg_set_colorspace(&info, info.in_color_space);
+    info.write_Adobe_marker = storage == JpegStorage::cmykWithAdobeMarker ? TRUE : FALSE;
+    jpeg_set_quality(&info, 100, TRUE);
+    jpeg_start_compress(&info, TRUE);
+    while (info.next_scanline < info.image_height) {
+        JSAMPROW row = const_cast<JSAMPROW>(samples.ptr<std::uint8_t>(static_cast<int>(info.next_scanline)));
+        jpeg_write_scanlines(&info, &row, 1);
+    }
+    jpeg_finish_compress(&info);
+    jpeg_destroy_compress(&info);
+    core::writeFileAtomically(path, std::string_view(reinterpret_cast<const char*>(buffer), size));
+    std::free(buffer);
 }
 
 void writeTurnedHeic(const fs::path& path, int width, int height, int orientation) {

@@ -23,6 +23,17 @@ int redCorner(const cv::Mat& rgba);
 // Writes RGBA as a JPEG (quality 95) through OpenCV.
 void writeJpeg(const fs::path& path, const cv::Mat& rgba);
 
+// How libjpeg is to store the samples of writeLibjpeg.
+enum class JpegStorage {
+    cmykWithAdobeMarker, // CMYK as given, with an Adobe marker (transform 0)
+    cmykWithoutMarker,   // CMYK as given, no Adobe marker
+    unknown,             // as many components as given, no colour model
+};
+
+// Writes 8-bit samples (1 to 4 channels, stored as they come) as a JPEG
+// with libjpeg itself, quality 100.
+void writeLibjpeg(const fs::path& path, const cv::Mat& samples, JpegStorage storage);
+
 // A HEIC of the marked picture stored turned, with libheif's image
 // orientation and an EXIF orientation of the same value.
 void writeTurnedHeic(const fs::path& path, int width, int height, int orientation);

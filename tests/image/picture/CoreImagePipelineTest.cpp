@@ -8,6 +8,7 @@
 #include <new>
 #include <string>
 #include <tuple>
+#include <vector>
 
 #include <opencv2/imgcodecs.hpp>
 
@@ -357,7 +358,19 @@ INSTANTIATE_TEST_SUITE_P(
                     },
                     "rle-bomb.psd is damaged: the file ends before the picture does",
                     "the file is damaged: the file ends before the picture does"},
-        // Valid documents of a kind not read say what they are.
+        // Valid files of a kind not read say what they are.
+        LoadFailure{"twelve.jpg",
+                    [](const fs::path& d, const std::string& n) { return testsupport::twelveBitJpeg(d / n); },
+                    "twelve.jpg is a 12-bit JPEG; only 8-bit JPEGs are read",
+                    "a 12-bit JPEG; only 8-bit JPEGs are read"},
+        LoadFailure{"two.jpg",
+                    [](const fs::path& d, const std::string& n) {
+                        coretest::writeLibjpeg(d / n, cv::Mat(24, 32, CV_8UC2, cv::Scalar(90, 200)),
+                                               coretest::JpegStorage::unknown);
+                        return d / n;
+                    },
+                    "two.jpg is a JPEG with 2 colour components; only Grayscale, RGB and CMYK JPEGs are read",
+                    "a JPEG with 2 colour components; only Grayscale, RGB and CMYK JPEGs are read"},
         LoadFailure{"cmyk.psd",
                     [](const fs::path& d, const std::string& n) {
                         return testsupport::magickPicture(d / n, 64, 64, {"-colorspace", "CMYK"});
@@ -395,10 +408,28 @@ TEST(ImageCodecs, WholePicturesOfTheCutFormatsStillLoad) {
         EXPECT_EQ(image.width(), 64) << name;
         EXPECT_EQ(image.height(), 48) << name;
     }
-    // Stray bytes between two segments make libjpeg-turbo warn, but the
-    // picture is whole: cameras and editors leave such files.
-    const fs::path stray = testsupport::strayBytesBeforeTables(testsupport::magickPicture(dir / "stray.jpg", 64, 48));
-    EXPECT_EQ(pipeline().loadImageOrFail(stray).width(), 64);
+    // A header field out of the ordinary makes libjpeg warn, but every
+    // pixel is there: stray bytes between two segments (cameras and editors
+    // leave them), a JFIF 2.01 header, an Adobe marker naming an unknown
+    // transform. The picture is the one the file gives without them.
+    struct Oddity {
+        std::string name;
+        std::vector<std::string> options;
+        std::function<fs::path(const fs::path&)> patch;
+    };
+    for (const auto& [name, options, patch] : std::vector<Oddity>{
+             {"stray.jpg", {}, [](const fs::path& p) { return testsupport::strayBytesBeforeTables(p); }},
+             {"jfif2.jpg", {}, [](const fs::path& p) { return testsupport::withJfifVersion(p, 2, 1); }},
+             {"xform.jpg",
+              {"-colorspace", "CMYK"},
+              [](const fs::path& p) { return testsupport::withAdobeTransform(p, 1); }}}) {
+        const fs::path plain = testsupport::magickPicture(dir / ("plain-" + name), 64, 48, options);
+        fs::copy_file(plain, dir / name);
+        const auto odd = pipeline().loadImageOrFail(patch(dir / name));
+        const auto expected = pipeline().loadImageOrFail(plain);
+        ASSERT_EQ(odd.pixels.size(), expected.pixels.size()) << name;
+        EXPECT_EQ(cv::norm(odd.pixels, expected.pixels, cv::NORM_INF), 0.0) << name;
+    }
 }
 
 TEST(ImageCodecs, ShortagesOfMemoryAreToldAsSuch) {

@@ -1,0 +1,207 @@
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include <fmt/format.h>
+#include <lcms2.h>
+#include <opencv2/core.hpp>
+
+#include "CoreImageFixtures.h"
+#include "core/Files.h"
+#include "image/picture/CoreImagePipeline.h"
+#include "image/picture/ImageCodecs.h"
+#include "support/BrokenFiles.h"
+#include "support/TestSupport.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using image::CoreImagePipeline;
+
+const CoreImagePipeline& pipeline() { return CoreImagePipeline::shared(); }
+
+// Ghostscript's profiles (libgs-common).
+const fs::path kProfiles = "/usr/share/color/icc/ghostscript";
+
+std::vector<std::uint8_t> bytesOf(const fs::path& path) {
+    const std::string s = core::readFile(path);
+    return {s.begin(), s.end()};
+}
+
+// What an ICC profile describes: "RGB", "CMYK", "GRAY"; "none" without one.
+std::string colourSpaceOf(const std::vector<std::uint8_t>& icc) {
+    if (icc.empty()) return "none";
+    cmsHPROFILE profile = cmsOpenProfileFromMem(icc.data(), static_cast<cmsUInt32Number>(icc.size()));
+    if (!profile) return "broken";
+    const cmsColorSpaceSignature space = cmsGetColorSpace(profile);
+    cmsCloseProfile(profile);
+    switch (space) {
+    case cmsSigRgbData: return "RGB";
+    case cmsSigCmykData: return "CMYK";
+    case cmsSigGrayData: return "GRAY";
+    default: return "other";
+    }
+}
+
+std::string writtenProfile(const fs::path& file) {
+    const auto metadata = image::readMetadata(file);
+    return metadata ? colourSpaceOf(metadata->icc) : "unreadable";
+}
+
+// Mean absolute difference over the colour channels of two RGBA pictures.
+double meanDifference(const cv::Mat& a, const cv::Mat& b) {
+    cv::Mat ca, cb;
+    double sum = 0;
+    for (int c = 0; c < 3; ++c) {
+        cv::extractChannel(a, ca, c);
+        cv::extractChannel(b, cb, c);
+        sum += cv::norm(ca, cb, cv::NORM_L1);
+    }
+    return sum / (3.0 * a.total());
+}
+
+// A print workflow's JPEG: the rose turned into SWOP CMYK by ImageMagick,
+// which embeds the CMYK profile as Photoshop does.
+fs::path profiledCmykJpeg(const fs::path& dir) {
+    const fs::path photo = testsupport::magickPicture(dir / "photo.png", 160, 120);
+    const fs::path cmyk = dir / "cmyk.jpg";
+    testsupport::runTool({"convert", photo.string(), "-profile", (kProfiles / "srgb.icc").string(), "-profile",
+                          (kProfiles / "default_cmyk.icc").string(), cmyk.string()});
+    return cmyk;
+}
+
+// The file's inks as ImageMagick reads them (0 is no ink) taken to sRGB
+// by lcms2 through the profile the file carries, as printed (relative
+// colorimetric).
+cv::Mat lcmsConversion(const fs::path& cmykJpeg, const fs::path& dir) {
+    const fs::path raw = dir / "inks.cmyk", icc = dir / "embedded.icc";
+    testsupport::runTool({"convert", cmykJpeg.string(), "-depth", "8", "cmyk:" + raw.string()});
+    testsupport::runTool({"convert", cmykJpeg.string(), icc.string()});
+    const auto header = image::loadPixelSize(cmykJpeg);
+    auto inks = bytesOf(raw);
+    EXPECT_EQ(inks.size(), static_cast<std::size_t>(header.width) * header.height * 4);
+    const auto profileBytes = bytesOf(icc);
+    EXPECT_EQ(colourSpaceOf(profileBytes), "CMYK");
+    cmsHPROFILE source = cmsOpenProfileFromMem(profileBytes.data(), static_cast<cmsUInt32Number>(profileBytes.size()));
+    cmsHPROFILE srgb = cmsCreate_sRGBProfile();
+    cmsHTRANSFORM transform = cmsCreateTransform(source, TYPE_CMYK_8, srgb, TYPE_RGBA_8, INTENT_RELATIVE_COLORIMETRIC, 0);
+    cv::Mat rgba(header.height, header.width, CV_8UC4, cv::Scalar::all(255));
+    if (transform)
+        cmsDoTransform(transform, inks.data(), rgba.data, static_cast<cmsUInt32Number>(rgba.total()));
+    EXPECT_NE(transform, nullptr);
+    cmsDeleteTransform(transform);
+    cmsCloseProfile(srgb);
+    cmsCloseProfile(source);
+    return rgba;
+}
+
+TEST(ColourConversion, ProfiledCmykJpegComesOutAsLcmsConvertsItAndWritesNoCmykProfile) {
+    testsupport::TempDir dir;
+    const fs::path cmyk = profiledCmykJpeg(dir.path());
+    ASSERT_EQ(writtenProfile(cmyk), "CMYK");
+    const image::Image loaded = pipeline().loadImageOrFail(cmyk);
+    const cv::Mat reference = lcmsConversion(cmyk, dir.path());
+    ASSERT_EQ(loaded.pixels.size(), reference.size());
+    const double difference = meanDifference(loaded.pixels, reference);
+    const cv::Scalar mean = cv::mean(loaded.pixels), expected = cv::mean(reference);
+    const std::string figures = fmt::format("mean difference {:.2f}, mean RGB {:.0f}/{:.0f}/{:.0f}, lcms2's {:.0f}/{:.0f}/{:.0f}",
+                                            difference, mean[0], mean[1], mean[2], expected[0], expected[1], expected[2]);
+    RecordProperty("figures", figures);
+    EXPECT_LE(difference, 3.0) << figures;
+    cv::Mat alpha;
+    cv::extractChannel(loaded.pixels, alpha, 3);
+    double lowestAlpha = 0;
+    cv::minMaxLoc(alpha, &lowestAlpha);
+    EXPECT_EQ(lowestAlpha, 255.0);
+    // The profile that describes the inks stays behind: the written files
+    // are sRGB, as the pixels are.
+    EXPECT_TRUE(loaded.metadata.icc.empty());
+    for (const char* name : {"out.jpg", "out.png"}) {
+        pipeline().write(loaded, dir / name, 0.9);
+        EXPECT_EQ(writtenProfile(dir / name), "none") << name;
+    }
+}
+
+// CMYK samples with no profile are the product of their inks, whichever way
+// they are stored: inverted under an Adobe marker, plain without one.
+TEST(ColourConversion, CmykWithoutProfileIsTheProductOfItsInks) {
+    testsupport::TempDir dir;
+    cv::Mat inks(48, 64, CV_8UC4);
+    for (int y = 0; y < inks.rows; ++y)
+        for (int x = 0; x < inks.cols; ++x)
+            inks.at<cv::Vec4b>(y, x) = {static_cast<std::uint8_t>(x * 4), static_cast<std::uint8_t>(y * 5),
+                                        static_cast<std::uint8_t>(255 - x * 4), static_cast<std::uint8_t>(x + y)};
+    cv::Mat expected(inks.size(), CV_8UC4);
+    inks.forEach<cv::Vec4b>([&](const cv::Vec4b& ink, const int* at) {
+        const int light = 255 - ink[3];
+        cv::Vec4b rgba{0, 0, 0, 255};
+        for (int c = 0; c < 3; ++c) rgba[c] = static_cast<std::uint8_t>(light - ((ink[c] * light) >> 8));
+        expected.at<cv::Vec4b>(at[0], at[1]) = rgba;
+    });
+    cv::Mat inverted;
+    cv::bitwise_not(inks, inverted);
+    coretest::writeLibjpeg(dir / "adobe.jpg", inverted, coretest::JpegStorage::cmykWithAdobeMarker);
+    coretest::writeLibjpeg(dir / "plain.jpg", inks, coretest::JpegStorage::cmykWithoutMarker);
+    for (const char* name : {"adobe.jpg", "plain.jpg"}) {
+        const image::Image loaded = pipeline().loadImageOrFail(dir / name);
+        EXPECT_LE(meanDifference(loaded.pixels, expected), 2.0) << name;
+    }
+}
+
+// Whatever the properties carry, a written file holds only a profile that
+// describes its RGB pixels.
+struct ProfileCase {
+    std::string profile; // a Ghostscript profile
+    std::string output;  // the file written
+    std::string written; // the colour space of the profile in it
+};
+
+void PrintTo(const ProfileCase& c, std::ostream* out) { *out << c.profile << " in " << c.output; }
+
+class WrittenProfile : public ::testing::TestWithParam<ProfileCase> {};
+
+TEST_P(WrittenProfile, DescribesThePixels) {
+    const auto& c = GetParam();
+    testsupport::TempDir dir;
+    image::ImageMetadata properties;
+    properties.icc = bytesOf(kProfiles / c.profile);
+    const image::Image picture{coretest::markedPicture(32, 24), {}};
+    const fs::path out = dir / c.output;
+    pipeline().write(picture, out, 0.9, &properties);
+    EXPECT_EQ(writtenProfile(out), c.written);
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, WrittenProfile,
+                         ::testing::Values(ProfileCase{"default_cmyk.icc", "cmyk.jpg", "none"},
+                                           ProfileCase{"default_cmyk.icc", "cmyk.png", "none"},
+                                           ProfileCase{"default_cmyk.icc", "cmyk.tif", "none"},
+                                           ProfileCase{"default_cmyk.icc", "cmyk.heic", "none"},
+                                           ProfileCase{"default_gray.icc", "gray.jpg", "none"},
+                                           ProfileCase{"default_gray.icc", "gray.png", "none"},
+                                           ProfileCase{"a98.icc", "wide.jpg", "RGB"},
+                                           ProfileCase{"a98.icc", "wide.png", "RGB"},
+                                           ProfileCase{"a98.icc", "wide.heic", "RGB"}),
+                         [](const ::testing::TestParamInfo<ProfileCase>& info) {
+                             std::string id = info.param.output;
+                             for (char& c : id)
+                                 if (c == '.') c = '_';
+                             return id;
+                         });
+
+// A Grayscale picture's own profile is used to make it sRGB and goes no
+// further.
+TEST(ColourConversion, GrayProfileDoesNotReachAnRgbOutput) {
+    testsupport::TempDir dir;
+    const fs::path gray = testsupport::magickPicture(
+        dir / "gray.jpg", 64, 48, {"-colorspace", "Gray", "-profile", (kProfiles / "default_gray.icc").string()});
+    ASSERT_EQ(writtenProfile(gray), "GRAY");
+    const image::Image loaded = pipeline().loadImageOrFail(gray);
+    EXPECT_TRUE(loaded.metadata.icc.empty());
+    pipeline().write(loaded, dir / "out.jpg", 0.9);
+    EXPECT_EQ(writtenProfile(dir / "out.jpg"), "none");
+}
+
+} // namespace
