@@ -21,7 +21,6 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr std::uint64_t kHeaderBytes = 44;
-constexpr std::uint64_t kRiffLimit = 0xFFFFFFFFull;   // largest RIFF chunk size field; beyond it RF64
 
 void putLE(std::vector<unsigned char>& out, std::uint32_t v, int bytes) {
     for (int i = 0; i < bytes; ++i) out.push_back(static_cast<unsigned char>((v >> (8 * i)) & 0xFF));
@@ -53,6 +52,7 @@ struct WAVWriter::Impl {
     std::FILE* out = nullptr;
     std::uint32_t sampleRate = 0;
     std::uint64_t dataBytes = 0;
+    std::uint64_t riffSizeLimit = kRiffSizeLimit; // beyond it RF64
     std::vector<unsigned char> bytes;
     int uncaught = 0;
 
@@ -139,9 +139,11 @@ struct WAVWriter::Impl {
     }
 };
 
-WAVWriter::WAVWriter(const fs::path& file, double sampleRate, int channels, int bitDepth)
+WAVWriter::WAVWriter(const fs::path& file, double sampleRate, int channels, int bitDepth,
+                     std::uint64_t riffSizeLimit)
     : impl_(std::make_unique<Impl>()), channels_(channels), bitDepth_(bitDepth) {
     impl_->path = file;
+    impl_->riffSizeLimit = std::min(riffSizeLimit, kRiffSizeLimit);
     impl_->uncaught = std::uncaught_exceptions();
     if (bitDepth != 16 && bitDepth != 24) throw WriteError::badFormat(file, "only 16- and 24-bit WAV files are written");
     if (channels < 1 || channels > 8) throw WriteError::badFormat(file, "unsupported channel count");
@@ -224,7 +226,7 @@ void WAVWriter::close() {
     }
     const std::uint64_t riff = kHeaderBytes - 8 + im.dataBytes + (im.dataBytes % 2);
     if (std::fflush(im.out) != 0) im.fail(std::strerror(errno));
-    if (riff > kRiffLimit) {
+    if (riff > im.riffSizeLimit) {
         im.convertToRF64(static_cast<std::uint32_t>(channels_ * bitDepth_ / 8));
     } else {
         std::vector<unsigned char> field;

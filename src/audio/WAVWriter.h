@@ -27,10 +27,16 @@ public:
         static WriteError badFormat(const std::filesystem::path& file, const std::string& reason);
     };
 
+    // The largest RIFF size field a file is finished with as plain RIFF.
+    static constexpr std::uint64_t kRiffSizeLimit = 0xFFFFFFFFull;
+
     // bitDepth 16 or 24; channels 1…8; sampleRate a positive whole-number
     // rate. Replaces an existing file at `file` when closed (never a folder).
+    // A file whose RIFF size would exceed `riffSizeLimit` (at most, and by
+    // default, kRiffSizeLimit) is finished as RF64; tests pass a small one.
     // Throws WriteError.
-    WAVWriter(const std::filesystem::path& file, double sampleRate, int channels, int bitDepth);
+    WAVWriter(const std::filesystem::path& file, double sampleRate, int channels, int bitDepth,
+              std::uint64_t riffSizeLimit = kRiffSizeLimit);
     ~WAVWriter();
     WAVWriter(const WAVWriter&) = delete;
     WAVWriter& operator=(const WAVWriter&) = delete;

@@ -1,6 +1,7 @@
 #include "ui/DesktopDialogs.h"
 
 #include <QDesktopServices>
+#include <QDir>
 #include <QMessageBox>
 #include <QPointer>
 #include <QPushButton>
@@ -14,9 +15,24 @@ namespace ui {
 
 namespace fs = std::filesystem;
 
+namespace {
+
+// `wanted`, or the nearest folder above it that exists; the home folder
+// when none does (or `wanted` is not an absolute path).
+QString existingFolder(const fs::path& wanted) {
+    std::error_code ec;
+    for (fs::path p = wanted; p.is_absolute(); p = p.parent_path()) {
+        if (fs::is_directory(p, ec)) return QString::fromStdString(p.string());
+        if (p == p.parent_path()) break;
+    }
+    return QDir::homePath();
+}
+
+} // namespace
+
 std::unique_ptr<QFileDialog> makeInputFilesDialog(QWidget* parent, const QString& filterName,
-                                                  const std::set<std::string>& extensions) {
-    auto dialog = std::make_unique<QFileDialog>(parent);
+                                                  const std::set<std::string>& extensions, const fs::path& start) {
+    auto dialog = std::make_unique<QFileDialog>(parent, QString(), existingFolder(start));
     dialog->setFileMode(QFileDialog::ExistingFiles);
     dialog->setAcceptMode(QFileDialog::AcceptOpen);
     QStringList patterns;
@@ -32,20 +48,19 @@ std::unique_ptr<QFileDialog> makeInputFilesDialog(QWidget* parent, const QString
     return dialog;
 }
 
-std::unique_ptr<QFileDialog> makeInputFolderDialog(QWidget* parent) {
-    auto dialog = std::make_unique<QFileDialog>(parent);
+std::unique_ptr<QFileDialog> makeInputFolderDialog(QWidget* parent, const fs::path& start) {
+    auto dialog = std::make_unique<QFileDialog>(parent, QString(), existingFolder(start));
     dialog->setFileMode(QFileDialog::Directory);
     dialog->setOption(QFileDialog::ShowDirsOnly, true);
     return dialog;
 }
 
 std::unique_ptr<QFileDialog> makeOutputFolderDialog(QWidget* parent, const fs::path& start) {
-    auto dialog = std::make_unique<QFileDialog>(parent);
+    auto dialog = std::make_unique<QFileDialog>(parent, QStringLiteral("Choose Output Folder"), existingFolder(start));
     dialog->setFileMode(QFileDialog::Directory);
     dialog->setOption(QFileDialog::ShowDirsOnly, true);
     dialog->setOption(QFileDialog::ReadOnly, false); // folder creation stays on
     dialog->setLabelText(QFileDialog::Accept, QStringLiteral("Use Folder"));
-    dialog->setDirectory(QString::fromStdString(start.string()));
     return dialog;
 }
 
@@ -81,17 +96,22 @@ DesktopPorts qtDesktopPorts(QWidget* parent, const QString& filterName, std::set
         box.setTextInteractionFlags(Qt::TextSelectableByMouse); // the path can be copied
         box.exec();
     };
-    desktop.chooseInputs = [owner, filterName, extensions] {
+    // Where the file and input folder panels open next: the folder of the
+    // files last chosen, or the folder last chosen, in this session.
+    auto inputFolder = std::make_shared<fs::path>(QDir::homePath().toStdString());
+    desktop.chooseInputs = [owner, filterName, extensions, inputFolder] {
         std::vector<fs::path> out;
-        auto dialog = makeInputFilesDialog(owner.data(), filterName, extensions);
+        auto dialog = makeInputFilesDialog(owner.data(), filterName, extensions, *inputFolder);
         if (dialog->exec())
             for (const QString& f : dialog->selectedFiles()) out.emplace_back(f.toStdString());
+        if (!out.empty()) *inputFolder = out.front().parent_path();
         return out;
     };
-    desktop.chooseInputFolder = [owner]() -> std::optional<fs::path> {
-        auto dialog = makeInputFolderDialog(owner.data());
+    desktop.chooseInputFolder = [owner, inputFolder]() -> std::optional<fs::path> {
+        auto dialog = makeInputFolderDialog(owner.data(), *inputFolder);
         if (!dialog->exec() || dialog->selectedFiles().isEmpty()) return std::nullopt;
-        return fs::path(dialog->selectedFiles().front().toStdString());
+        *inputFolder = dialog->selectedFiles().front().toStdString();
+        return *inputFolder;
     };
     desktop.chooseFolder = [owner](const fs::path& start) -> std::optional<fs::path> {
         auto dialog = makeOutputFolderDialog(owner.data(), start);

@@ -19,18 +19,26 @@ namespace ui {
 // The open panels, alerts and the desktop identity of an edition's
 // application, shared by every edition.
 
+// Every panel opens at its `start` folder, or at the nearest folder above it
+// that exists (an output folder is made only when a run starts), or at the
+// home folder when there is none; never in the program's working folder.
+
 // The panel behind "Add Files…" and "Browse…": several existing files, with
 // the filter "<filterName> (*.ext …)" from the preset's extensions (lower
 // and upper case) and "All files (*)".
 std::unique_ptr<QFileDialog> makeInputFilesDialog(QWidget* parent, const QString& filterName,
-                                                  const std::set<std::string>& extensions);
+                                                  const std::set<std::string>& extensions,
+                                                  const std::filesystem::path& start);
 // The panel behind "Add Folder…": one existing folder.
-std::unique_ptr<QFileDialog> makeInputFolderDialog(QWidget* parent);
-// The output folder panel: folders only, folder creation on, its button
-// reading "Use Folder", opening at `start`.
+std::unique_ptr<QFileDialog> makeInputFolderDialog(QWidget* parent, const std::filesystem::path& start);
+// The output folder panel, titled "Choose Output Folder": folders only,
+// folder creation on, its button reading "Use Folder".
 std::unique_ptr<QFileDialog> makeOutputFolderDialog(QWidget* parent, const std::filesystem::path& start);
 
 // The desktop ports over the panels above, with `parent` as their parent.
+// The output folder panel opens at the folder it is given; the file and
+// input folder panels at the folder files were last added from through
+// them in this session (the home folder at first).
 // `reveal` opens the folder of the first file in the file manager; when no
 // file manager takes it, an alert over `parent` names the folder.
 DesktopPorts qtDesktopPorts(QWidget* parent, const QString& filterName, std::set<std::string> extensions);

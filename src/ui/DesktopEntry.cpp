@@ -35,12 +35,20 @@ std::string quotedArgument(std::string_view text) {
     return escapedString(quoted);
 }
 
+// Supported files the shared MIME database has no type for: Core Audio
+// files are known to the desktop only by the name their players give them.
+std::string_view typeTheDatabaseLacks(std::string_view extension) {
+    if (extension == "caf") return "audio/x-caf";
+    return {};
+}
+
 } // namespace
 
 std::vector<std::string> mimeTypesForExtensions(const std::set<std::string>& extensions) {
     const QMimeDatabase database;
     std::set<std::string> types;
     for (const std::string& ext : extensions) {
+        if (const auto lacking = typeTheDatabaseLacks(ext); !lacking.empty()) types.emplace(lacking);
         for (const QMimeType& type : database.mimeTypesForFileName(QStringLiteral("x.") + QString::fromStdString(ext))) {
             if (type.isDefault()) continue;
             types.insert(type.name().toStdString());

@@ -20,7 +20,9 @@ struct DesktopEntry {
 };
 
 // The MIME types of files ending in those extensions, as the shared MIME
-// database knows them (canonical names and their aliases), each once, sorted.
+// database knows them (canonical names and their aliases), and for the
+// extensions it has no type for ("caf") the type their players use; each
+// once, sorted.
 std::vector<std::string> mimeTypesForExtensions(const std::set<std::string>& extensions);
 
 // The launcher's text. Exec names `program` (quoted) with %F, so the files

@@ -13,7 +13,10 @@
 #include <string>
 #include <vector>
 
+#include <nlohmann/json.hpp>
+
 #include "core/Files.h"
+#include "core/Numbers.h"
 #include "support/TestSupport.h"
 
 using audio::WAVWriter;
@@ -25,6 +28,10 @@ std::uint32_t le32(const std::string& b, std::size_t at) {
     std::uint32_t v = 0;
     for (int i = 3; i >= 0; --i) v = (v << 8) | static_cast<unsigned char>(b[at + static_cast<std::size_t>(i)]);
     return v;
+}
+
+std::uint64_t le64(const std::string& b, std::size_t at) {
+    return le32(b, at) | (std::uint64_t{le32(b, at + 4)} << 32);
 }
 
 std::vector<std::int32_t> pcm(const std::string& b, int bytesPerSample) {
@@ -80,6 +87,69 @@ TEST(WAVWriter, ScalesRoundsClampsAndWritesNaNAsZero) {
     EXPECT_EQ(b.size() % 2, 0u);   // odd data length is padded
     EXPECT_EQ(le32(b, 40), 12u);
     EXPECT_EQ(pcm(b.substr(0, 44 + 12), 3), (std::vector<std::int32_t>{8388607, -8388608, 4194304, 1}));
+}
+
+// The switch to RF64 with a limit this test sets low: a little over 8 MiB
+// of odd length moves back in more than one block, the ds64 chunk carries
+// the sizes, and the samples arrive whole behind the longer header.
+TEST(WAVWriter, PastTheRiffLimitIsFinishedAsRF64) {
+    TempDir dir;
+    const auto file = dir / "long.wav";
+    constexpr std::uint64_t kFrames = 3'000'001; // mono 24 bit: 9 000 003 bytes, padded
+    constexpr std::uint64_t kDataBytes = kFrames * 3;
+    // Every frame a different value (exact in float at 24 bit), so a block
+    // moved to the wrong place shows.
+    auto value = [](std::uint64_t i) { return static_cast<std::int32_t>((i * 7919) % 16777216) - 8388608; };
+    {
+        WAVWriter w(file, 48000, 1, 24, kDataBytes);
+        std::vector<float> chunk;
+        for (std::uint64_t at = 0; at < kFrames; at += chunk.size()) {
+            chunk.resize(std::min<std::uint64_t>(48000, kFrames - at));
+            for (std::size_t k = 0; k < chunk.size(); ++k) chunk[k] = static_cast<float>(value(at + k)) / 8388608.0f;
+            w.write(chunk, chunk.size());
+        }
+        w.close();
+    }
+    const std::string b = core::readFile(file);
+    ASSERT_EQ(b.size(), 80 + kDataBytes + 1);
+    EXPECT_EQ(b.substr(0, 4), "RF64");
+    EXPECT_EQ(le32(b, 4), 0xFFFFFFFFu);
+    EXPECT_EQ(b.substr(8, 8), "WAVEds64");
+    EXPECT_EQ(le32(b, 16), 28u);
+    EXPECT_EQ(le64(b, 20), b.size() - 8); // RIFF size
+    EXPECT_EQ(le64(b, 28), kDataBytes);   // data size
+    EXPECT_EQ(le64(b, 36), kFrames);      // sample frames
+    EXPECT_EQ(le32(b, 44), 0u);           // no table
+    EXPECT_EQ(b.substr(48, 8), std::string("fmt \x10\0\0\0", 8));
+    EXPECT_EQ(le32(b, 60), 48000u);
+    EXPECT_EQ(b.substr(72, 4), "data");
+    EXPECT_EQ(le32(b, 76), 0xFFFFFFFFu);
+    std::uint64_t wrong = 0;
+    for (std::uint64_t i = 0; i < kFrames; ++i) {
+        const std::size_t at = 80 + 3 * i;
+        const std::uint32_t v = static_cast<unsigned char>(b[at]) | static_cast<unsigned char>(b[at + 1]) << 8 |
+                                static_cast<unsigned char>(b[at + 2]) << 16;
+        if (static_cast<std::int32_t>(v ^ 0x800000u) - 0x800000 != value(i)) ++wrong;
+    }
+    EXPECT_EQ(wrong, 0u);
+
+    // ffprobe, an independent reader, finds the whole file through ds64.
+    const auto probe = testsupport::runTool({"ffprobe", "-v", "error", "-of", "json", "-show_format", "-show_streams",
+                                             file.string()});
+    const auto info = nlohmann::json::parse(probe.output);
+    EXPECT_EQ(info["format"]["format_name"], "wav");
+    EXPECT_EQ(info["streams"][0]["duration_ts"], kFrames);
+    EXPECT_EQ(info["streams"][0]["bits_per_sample"], 24);
+    EXPECT_NEAR(core::parseDouble(info["format"]["duration"].get<std::string>()).value_or(0), kFrames / 48000.0,
+                0.001);
+
+    // A file just at the limit stays plain RIFF.
+    const auto plain = dir / "plain.wav";
+    {
+        WAVWriter w(plain, 48000, 1, 24, 36 + 6);
+        w.write(std::vector<float>(2, 0.25f), 2);
+    }
+    EXPECT_EQ(core::readFile(plain).substr(0, 4), "RIFF");
 }
 
 TEST(WAVWriter, ReplacesAnExistingFile) {

@@ -6,6 +6,7 @@
 
 #include "episode/AudioVideoPipeline.h"
 #include "episode/PipelineSteps.h"
+#include "support/SmallDisk.h"
 #include "support/TestSupport.h"
 
 namespace {
@@ -207,6 +208,46 @@ TEST(AudioVideoPipeline, FailuresPassOnAndLeaveNoWorkFolder) {
     q.destinationDirectory = dir / "in.wav" / "out";
     EXPECT_THROW(AudioVideoPipeline().processMultiFormat(q, {}, {}), core::Error);
     EXPECT_EQ(entries(dir / "tmp"), 0u);
+}
+
+// A destination that fills up: the episode fails naming the system's
+// reason; the deliverable that did not fit leaves nothing, neither under its
+// name nor under a temporary one, those finished before it stay, and no
+// work folder is left. First no room at all, then room for the master only.
+TEST(AudioVideoPipeline, AFullDiskFailsTheEpisodeAndLeavesNoPartialFile) {
+    testsupport::TempDir dir;
+    testsupport::makeAudio(dir / "in.wav", "sine=frequency=440:sample_rate=48000:duration=1");
+    auto request = [&](const fs::path& destination) {
+        return episode::MultiFormatExportRequest(dir / "in.wav", destination, "ep", {}, true, false, true, false,
+                                                 audio::LoudnessTarget::stereoPodcast());
+    };
+    fs::create_directory(dir / "tmp");
+    std::uint64_t masterBytes = 0;
+    {
+        const ScopedTmpDir tmp(dir / "tmp");
+        const auto files = AudioVideoPipeline().processMultiFormat(request(dir / "roomy"), {}, {});
+        ASSERT_EQ(files.size(), 2u); // the master, then the Whisper reference
+        masterBytes = fs::file_size(files[0]);
+    }
+    const std::string masterName = "ep_Master_-16LUFS.wav";
+    constexpr std::uint64_t kPage = 4096;
+    for (const std::uint64_t room : {kPage, (masterBytes + kPage - 1) / kPage * kPage + kPage}) {
+        SCOPED_TRACE(room);
+        const testsupport::SmallDisk disk(room);
+        // Without root the limit holds for the work files too, which then fail first.
+        if (!disk.isTmpfs() && room > kPage) GTEST_SKIP() << "without root only a disk without room can be tested";
+        const ScopedTmpDir tmp(dir / "tmp");
+        try {
+            AudioVideoPipeline().processMultiFormat(request(disk.path() / "out"), {}, {});
+            ADD_FAILURE() << "the episode did not fail";
+        } catch (const core::Error& e) {
+            EXPECT_NE(std::string(e.what()).find(disk.fullText()), std::string::npos) << e.what();
+        }
+        std::vector<std::string> left;
+        for (const auto& e : fs::directory_iterator(disk.path() / "out")) left.push_back(e.path().filename().string());
+        EXPECT_EQ(left, room > kPage ? std::vector<std::string>{masterName} : std::vector<std::string>{});
+        EXPECT_EQ(entries(dir / "tmp"), 0u);
+    }
 }
 
 // Without a readable speech model: the skips are logged and the call goes

@@ -5,12 +5,17 @@
 #include <fmt/format.h>
 
 #include <algorithm>
+#include <array>
+#include <latch>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "audio/PCMStream.h"
+#include "core/Files.h"
 #include "core/Numbers.h"
 #include "core/Text.h"
+#include "episode/DecoderPool.h"
 #include "episode/PlatformTexts.h"
 #include "episode/Transcriber.h"
 #include "support/TestSupport.h"
@@ -118,6 +123,63 @@ TEST_F(TranscriberSpeech, UnsupportedLanguageNamesRequestedLocale) {
         EXPECT_EQ(e.kind(), Kind::unsupportedLanguage);
         EXPECT_STREQ(e.what(), "On-device transcription doesn't support the language de_DE.");
     }
+}
+
+// Two items transcribing at once share the process's decoders, leased an
+// utterance at a time: each item still hears only its own words, and the
+// decoders go once both have ended. A language model of just these words
+// keeps the decoders small and quick to load.
+TEST(TranscriberShared, TwoItemsAtOnceEachHearTheirOwnWords) {
+    if (!Transcriber::isSupported()) GTEST_SKIP() << "speech model not installed";
+    testsupport::TempDir dir;
+    struct Item {
+        const char* speech;
+        std::array<const char*, 4> words;
+        testsupport::fs::path file;
+        std::string heard;
+    };
+    std::array<Item, 2> items{{
+        {"The weather is nice today. <break time=\"700ms\"/> We walk to the park.", {"weather", "nice", "walk", "park"},
+         {}, {}},
+        {"Please bring some water. <break time=\"700ms\"/> Thank you for the music.",
+         {"bring", "water", "thank", "music"}, {}, {}},
+    }};
+    std::string unigrams;
+    int count = 2;
+    for (const char* w : {"the", "weather", "is", "nice", "today", "we", "walk", "to", "park", "please", "bring",
+                          "some", "water", "thank", "you", "for", "music"}) {
+        unigrams += fmt::format("-1.2 {} 0\n", w);
+        ++count;
+    }
+    const auto lm = dir / "two.lm";
+    core::writeFileAtomically(lm, fmt::format("\\data\\\nngram 1={}\n\n\\1-grams:\n-1.0 </s>\n-99 <s> 0\n{}\n\\end\\\n",
+                                              count, unigrams));
+    auto model = Transcriber::SpeechModel::installed();
+    model.languageModel = lm;
+    for (std::size_t i = 0; i < items.size(); ++i) {
+        items[i].file = dir / fmt::format("item{}.wav", i);
+        testsupport::runTool({"espeak-ng", "-v", "en-us+f2", "-m", "-s", "150", "-w", items[i].file.string(),
+                              std::string("<speak>") + items[i].speech + "</speak>"});
+    }
+    std::latch start(items.size());
+    std::vector<std::thread> running;
+    for (auto& item : items)
+        running.emplace_back([&] {
+            start.arrive_and_wait();
+            try {
+                // One worker each: a decoder is leased and given back per utterance.
+                for (const auto& w : Transcriber(model).transcribe(item.file, "en_US", 1)) item.heard += w.text + ' ';
+            } catch (const std::exception& e) {
+                item.heard = e.what();
+            }
+            item.heard = core::toLower(item.heard);
+        });
+    for (auto& t : running) t.join();
+    for (std::size_t i = 0; i < items.size(); ++i) {
+        for (const char* word : items[i].words) EXPECT_NE(items[i].heard.find(word), std::string::npos) << items[i].heard;
+        for (const char* word : items[1 - i].words) EXPECT_EQ(items[i].heard.find(word), std::string::npos) << items[i].heard;
+    }
+    EXPECT_EQ(episode::DecoderPool::shared(model).decodersMade(), 0u);
 }
 
 TEST(Transcriber, MissingModelIsUnsupportedSystemBeforeAnythingElse) {

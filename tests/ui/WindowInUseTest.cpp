@@ -4,7 +4,9 @@
 #include <fstream>
 
 #include <QDesktopServices>
+#include <QDir>
 #include <QDropEvent>
+#include <QFileDialog>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QMimeData>
@@ -386,20 +388,77 @@ TEST(WindowInUse, ChosenFilesLogHowManyWereLeftOut) {
 
 TEST(WindowInUse, PanelsCarryTheFiltersAndTheUseFolderButton) {
     QWidget parent;
-    auto files = ui::makeInputFilesDialog(&parent, QStringLiteral("Audio and video"), {"mp3", "wav"});
+    testsupport::TempDir dir;
+    auto files = ui::makeInputFilesDialog(&parent, QStringLiteral("Audio and video"), {"mp3", "wav"}, dir.path());
     EXPECT_EQ(files->nameFilters(),
               QStringList({QStringLiteral("Audio and video (*.mp3 *.MP3 *.wav *.WAV)"), QStringLiteral("All files (*)")}));
     EXPECT_EQ(files->fileMode(), QFileDialog::ExistingFiles);
     EXPECT_EQ(files->parentWidget(), &parent);
-    auto inputFolder = ui::makeInputFolderDialog(&parent);
+    EXPECT_EQ(fs::path(files->directory().absolutePath().toStdString()), dir.path());
+    auto inputFolder = ui::makeInputFolderDialog(&parent, dir.path());
     EXPECT_EQ(inputFolder->fileMode(), QFileDialog::Directory);
-    testsupport::TempDir dir;
+    EXPECT_EQ(fs::path(inputFolder->directory().absolutePath().toStdString()), dir.path());
     auto output = ui::makeOutputFolderDialog(&parent, dir.path());
+    EXPECT_EQ(output->windowTitle(), QStringLiteral("Choose Output Folder"));
     EXPECT_EQ(output->labelText(QFileDialog::Accept), QStringLiteral("Use Folder"));
     EXPECT_EQ(output->fileMode(), QFileDialog::Directory);
     EXPECT_TRUE(output->testOption(QFileDialog::ShowDirsOnly));
     EXPECT_FALSE(output->testOption(QFileDialog::ReadOnly));
     EXPECT_EQ(fs::path(output->directory().absolutePath().toStdString()), dir.path());
+    // An output folder not made yet (the default one at first launch): the
+    // panel opens at the nearest folder that exists, not where the last
+    // panel was nor in the working folder.
+    QFileDialog().setDirectory(QDir::rootPath());
+    auto later = ui::makeOutputFolderDialog(&parent, dir / "Downloads" / "BatchOutput");
+    EXPECT_EQ(fs::path(later->directory().absolutePath().toStdString()), dir.path());
+}
+
+// "Add Files…" and "Add Folder…" open where files were last added from (the
+// home folder at first), never in the program's working folder.
+TEST(WindowInUse, FilePanelsOpenWhereFilesWereLastAddedFrom) {
+    WindowRig rig;
+    rig.show();
+    const fs::path season = rig.dir / "Season 1";
+    touch(season / "ep 1.wav");
+    touch(rig.dir / "Season 2" / "ep 2.wav");
+    const fs::path home = rig.dir / "home";
+    fs::create_directory(home);
+    const std::optional<QByteArray> previousHome =
+        qEnvironmentVariableIsSet("HOME") ? std::optional(qgetenv("HOME")) : std::nullopt;
+    qputenv("HOME", QByteArray::fromStdString(home.string()));
+    rig.model->setDesktop(ui::qtDesktopPorts(rig.window.get(), QStringLiteral("Audio"), {"wav"}));
+    if (previousHome)
+        qputenv("HOME", *previousHome);
+    else
+        qunsetenv("HOME");
+    // Opens the panel through `action`, notes where it opened and picks
+    // `pick` in it (cancels it without one).
+    auto openedAt = [](const std::function<void()>& action, const fs::path& pick) {
+        fs::path seen;
+        QTimer::singleShot(0, [&] {
+            auto* panel = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+            if (!panel) return;
+            seen = panel->directory().absolutePath().toStdString();
+            if (!pick.empty()) {
+                panel->selectFile(QString::fromStdString(pick.string()));
+                static_cast<QDialog*>(panel)->accept(); // as the Open button does
+            }
+            if (panel->isVisible()) panel->reject();
+        });
+        action();
+        return seen;
+    };
+    QFileDialog().setDirectory(QString::fromStdString(rig.dir.path().string())); // a panel was open elsewhere before
+    QAction* addFiles = menuItem(rig.window.get(), QStringLiteral("Add Files…"));
+    QAction* addFolder = menuItem(rig.window.get(), QStringLiteral("Add Folder…"));
+    ASSERT_TRUE(addFiles && addFolder);
+    EXPECT_EQ(openedAt([&] { addFiles->trigger(); }, season / "ep 1.wav"), home);
+    EXPECT_EQ(queuedNames(rig.model->queueItems()), (std::vector<std::string>{"ep 1.wav"}));
+    EXPECT_EQ(openedAt([&] { rig.window->dropZone()->browseButton()->click(); }, season / "ep 1.wav"), season);
+    EXPECT_EQ(openedAt([&] { addFolder->trigger(); }, rig.dir / "Season 2"), season);
+    EXPECT_EQ(queuedNames(rig.model->queueItems()), (std::vector<std::string>{"ep 1.wav", "ep 2.wav"}));
+    EXPECT_EQ(openedAt([&] { addFiles->trigger(); }, {}), rig.dir / "Season 2");
+    EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
 }
 
 // --- Drops, alerts, command line -------------------------------------------
