@@ -80,6 +80,7 @@ MediaInput::~MediaInput() = default;
 
 int MediaInput::open(const char* demuxers) {
     if (!state_) return AVERROR(EBADF);
+    if (!demuxers || !*demuxers) return AVERROR(EINVAL);
     State& s = *state_;
     if (s.format) return 0;
     if (s.tried) return AVERROR(EINVAL); // a failed probe leaves the reader where it stopped
@@ -97,7 +98,7 @@ int MediaInput::open(const char* demuxers) {
     raw->pb = s.io;
     AVDictionary* options = nullptr;
     av_dict_set(&options, "protocol_whitelist", "file", 0);
-    if (demuxers) av_dict_set(&options, "format_whitelist", demuxers, 0);
+    av_dict_set(&options, "format_whitelist", demuxers, 0);
     // The path only names the file (its extension helps the probe); libav
     // reads through the reader above. On failure libav frees `raw`.
     const int rc = avformat_open_input(&raw, s.path.c_str(), nullptr, &options);

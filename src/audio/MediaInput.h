@@ -8,6 +8,11 @@ struct AVFormatContext;
 
 namespace audio {
 
+// The containers an audio file a user names may come in (for
+// MediaInput::open): playlists, concat lists and the like, which open
+// further paths themselves, are never among them.
+inline constexpr const char* kAudioDemuxers = "wav,w64,aiff,mp3,mov,mp4,m4a,3gp,flac,caf,ogg,matroska,webm,aac";
+
 // A user's media file opened for libav the way core::ReadableFile opens any
 // file a user names: without blocking (a FIFO or a device can't hold a
 // worker up), regular files only, checked on the very descriptor that is
@@ -25,10 +30,11 @@ public:
     ~MediaInput();
 
     // Probes the container once, among `demuxers` only (libav's comma-
-    // separated names; null for any). A file the container refers to is
-    // opened only as a local file. Returns libav's code: 0 when the
-    // container was opened, negative otherwise.
-    int open(const char* demuxers = nullptr);
+    // separated names, such as kAudioDemuxers: the containers the read
+    // needs). A file the container refers to is opened only as a local file.
+    // Returns libav's code: 0 when the container was opened, negative
+    // otherwise (AVERROR(EINVAL) without a list).
+    int open(const char* demuxers);
 
     // The opened container; null before open() has succeeded.
     AVFormatContext* get() const;

@@ -29,10 +29,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// Only the containers the podcast edition accepts; playlists, concat lists
-// and network references are never opened (MediaInput reads local files only).
-constexpr const char* kDemuxers = "wav,w64,aiff,mp3,mov,mp4,m4a,3gp,flac,caf,ogg,matroska,webm,aac";
-
 // The error code's text, with what libav itself said about it when it did.
 std::string avError(int code) {
     char text[AV_ERROR_MAX_STRING_SIZE] = {};
@@ -92,7 +88,8 @@ Opened openFile(const fs::path& file) {
         if (e.isNotRegularFile()) throw PCMStream::StreamError::notRegularFile(file);
         throw PCMStream::StreamError::readFailed(file, e.reason());
     }
-    int rc = o.input.open(kDemuxers);
+    // Only the containers the podcast edition accepts.
+    int rc = o.input.open(kAudioDemuxers);
     if (rc < 0) throw openFailure(file, o.input, rc);
     AVFormatContext* raw = o.input.get();
     rc = avformat_find_stream_info(raw, nullptr);

@@ -6,16 +6,16 @@
 #include <cstring>
 
 #include <cairo.h>
+#include <opencv2/core.hpp>
 #include <pango/pangocairo.h>
 
-#include "episode/LibavSupport.h"
+#include "image/picture/ImageCodecs.h"
 
 namespace episode {
 
 namespace {
 
 constexpr int kBars = 41;
-constexpr std::int64_t kMaxImagePixels = 100'000'000; // refused before decoding
 constexpr const char* kFontFamily = "DejaVu Sans, Sans";
 
 struct ContextDeleter {
@@ -83,66 +83,34 @@ RGBColor FrameRenderer::parseColor(std::string_view text) {
 }
 
 std::optional<BGRAImage> FrameRenderer::loadImage(const std::filesystem::path& file) {
-    libav::Input input = libav::openLocalInput(file);
-    if (!input) return std::nullopt;
-    const int index = av_find_best_stream(input.get(), AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
-    if (index < 0) return std::nullopt;
-    const AVCodecParameters* par = input->streams[index]->codecpar;
-    if (par->width <= 0 || par->height <= 0 ||
-        static_cast<std::int64_t>(par->width) * par->height > kMaxImagePixels)
+    // Upright and in sRGB, as the cover in the tags and every photo.
+    constexpr image::DecodeOptions upright{.upright = true, .toSRGB = true, .readMetadata = false};
+    cv::Mat rgba;
+    try {
+        const image::Image picture = image::loadImageFile(file, upright);
+        // 16-bit samples and float (0..1) down to 8 bits, rounded and clamped.
+        const double scale = picture.pixels.depth() == CV_16U ? 1.0 / 257.0
+                             : picture.pixels.depth() == CV_32F ? 255.0
+                                                                : 1.0;
+        picture.pixels.convertTo(rgba, CV_8U, scale);
+    } catch (const std::exception&) { // ImageReadError, or no memory to convert
         return std::nullopt;
-    const AVCodec* codec = avcodec_find_decoder(par->codec_id);
-    if (!codec) return std::nullopt;
-    libav::Codec decoder(avcodec_alloc_context3(codec));
-    if (!decoder || avcodec_parameters_to_context(decoder.get(), par) < 0 ||
-        avcodec_open2(decoder.get(), codec, nullptr) < 0)
-        return std::nullopt;
-
-    libav::Packet packet(av_packet_alloc());
-    libav::Frame frame(av_frame_alloc());
-    if (!packet || !frame) return std::nullopt;
-    bool got = false;
-    while (!got && av_read_frame(input.get(), packet.get()) >= 0) {
-        if (packet->stream_index == index && avcodec_send_packet(decoder.get(), packet.get()) >= 0)
-            got = avcodec_receive_frame(decoder.get(), frame.get()) >= 0;
-        av_packet_unref(packet.get());
     }
-    if (!got && avcodec_send_packet(decoder.get(), nullptr) >= 0)
-        got = avcodec_receive_frame(decoder.get(), frame.get()) >= 0;
-    if (!got || frame->width <= 0 || frame->height <= 0) return std::nullopt;
-
     BGRAImage image;
-    image.width = frame->width;
-    image.height = frame->height;
+    image.width = rgba.cols;
+    image.height = rgba.rows;
     image.stride = cairo_format_stride_for_width(CAIRO_FORMAT_ARGB32, image.width);
-    if (image.stride <= 0) return std::nullopt;
+    if (image.width <= 0 || image.height <= 0 || image.stride <= 0) return std::nullopt;
     image.pixels.resize(static_cast<std::size_t>(image.stride) * static_cast<std::size_t>(image.height));
-    libav::Scaler scaler(sws_getContext(frame->width, frame->height, static_cast<AVPixelFormat>(frame->format),
-                                        image.width, image.height, AV_PIX_FMT_BGRA, SWS_BICUBIC, nullptr,
-                                        nullptr, nullptr));
-    if (!scaler) return std::nullopt;
-    // libswscale writes whole vector blocks, up to 32 bytes past a row's
-    // end (4:2:0 pictures whose width is not a multiple of 16): it writes
-    // into a padded libav frame, which is then copied row by row.
-    libav::Frame bgra(av_frame_alloc());
-    if (!bgra) return std::nullopt;
-    bgra->format = AV_PIX_FMT_BGRA;
-    bgra->width = image.width;
-    bgra->height = image.height;
-    if (av_frame_get_buffer(bgra.get(), 0) < 0) return std::nullopt;
-    if (sws_scale(scaler.get(), frame->data, frame->linesize, 0, frame->height, bgra->data, bgra->linesize) <= 0)
-        return std::nullopt;
-    const std::size_t rowBytes = static_cast<std::size_t>(image.width) * 4;
-    for (int y = 0; y < image.height; ++y)
-        std::memcpy(image.pixels.data() + static_cast<std::size_t>(y) * image.stride,
-                    bgra->data[0] + static_cast<std::ptrdiff_t>(y) * bgra->linesize[0], rowBytes);
-    // Pictures without alpha come out opaque; others are premultiplied for cairo.
+    // Straight RGBA to cairo's premultiplied B G R A; opaque pixels as they are.
     for (int y = 0; y < image.height; ++y) {
-        std::uint8_t* p = image.pixels.data() + static_cast<std::size_t>(y) * image.stride;
-        for (int x = 0; x < image.width; ++x, p += 4) {
-            const unsigned a = p[3];
-            if (a == 255) continue;
-            for (int c = 0; c < 3; ++c) p[c] = static_cast<std::uint8_t>((p[c] * a + 127) / 255);
+        const std::uint8_t* in = rgba.ptr<std::uint8_t>(y);
+        std::uint8_t* out = image.pixels.data() + static_cast<std::size_t>(y) * image.stride;
+        for (int x = 0; x < image.width; ++x, in += 4, out += 4) {
+            const unsigned a = in[3];
+            for (int c = 0; c < 3; ++c)
+                out[c] = static_cast<std::uint8_t>(a == 255 ? in[2 - c] : (in[2 - c] * a + 127) / 255);
+            out[3] = static_cast<std::uint8_t>(a);
         }
     }
     return image;

@@ -61,8 +61,9 @@ public:
     // dropped, read as a 32-bit hexadecimal number (higher bits than red are
     // ignored); anything unreadable gives 0x3B82F6.
     static RGBColor parseColor(std::string_view text);
-    // Decodes a PNG or JPEG (or any still image libav reads); absent when the
-    // file cannot be read, is too large or is not a picture.
+    // Decodes a picture through the image engine, upright and in sRGB (any
+    // format it reads, within its pixel limit); absent when the file cannot
+    // be read, is too large or is not a picture.
     static std::optional<BGRAImage> loadImage(const std::filesystem::path& file);
     // The bar row's level for bar `i` (0...40) on frame `n`.
     static float barLevel(const std::vector<float>& envelope, int bar, int frame);

@@ -44,14 +44,20 @@ std::string muxerFor(const fs::path& finalPath) {
     return f ? f->name : "mp3";
 }
 
-// The cover as a file a tag can hold, in a work folder that `folder` keeps
-// alive: the PNG or JPEG without its metadata (a phone's GPS position among
-// it), anything else as a JPEG made from it. A cover that cannot be read is
-// left out; it never fails the tagging.
+// The cover as a tag can hold it: the PNG or JPEG without its metadata (a
+// phone's GPS position among it), anything else, or a picture stored
+// turned, as an upright JPEG. A cover that cannot be used is left out; it
+// never fails the tagging.
+std::optional<CoverArt::Picture> taggablePicture(const std::optional<fs::path>& artwork) {
+    if (!artwork || !isFile(*artwork)) return std::nullopt;
+    return CoverArt::forTag(*artwork);
+}
+
+// The same picture as a file for FFmpeg, in a work folder that `folder`
+// keeps alive.
 std::optional<fs::path> taggableCover(const std::optional<fs::path>& artwork,
                                       std::optional<core::LockedWorkFolder>& folder) {
-    if (!artwork || !isFile(*artwork)) return std::nullopt;
-    const auto picture = CoverArt::forTag(*artwork);
+    const auto picture = taggablePicture(artwork);
     if (!picture) return std::nullopt;
     try {
         folder.emplace("Quorvel");
@@ -172,32 +178,23 @@ void check(int rc) {
     if (rc < 0) failTagging();
 }
 
-// The cover: its stream parameters as libav probes them and the file's
-// bytes as the one picture packet.
+// The cover as the one picture packet of an attached-picture stream.
 struct Cover {
-    libav::Input input;
-    AVStream* stream = nullptr;
+    AVCodecID codec = AV_CODEC_ID_NONE;
+    int width = 0;
+    int height = 0;
     libav::Packet packet{av_packet_alloc()};
 };
 
-// Absent when the file cannot be read or is neither PNG nor JPEG (the only
-// kinds an M4A cover can hold).
-std::optional<Cover> readCover(const std::optional<fs::path>& artwork) {
-    if (!artwork || !isFile(*artwork)) return std::nullopt;
+std::optional<Cover> coverPacket(const std::optional<CoverArt::Picture>& picture) {
+    if (!picture) return std::nullopt;
     Cover c;
-    c.input = libav::openLocalInput(*artwork);
-    if (!c.input || c.input->nb_streams < 1 || !c.packet) return std::nullopt;
-    c.stream = c.input->streams[0];
-    const AVCodecID id = c.stream->codecpar->codec_id;
-    if (id != AV_CODEC_ID_MJPEG && id != AV_CODEC_ID_PNG) return std::nullopt;
-    if (c.stream->codecpar->width <= 0 || c.stream->codecpar->height <= 0) return std::nullopt;
-    std::string bytes;
-    try {
-        bytes = core::readFile(*artwork);
-    } catch (const core::Error&) {
-        return std::nullopt;
-    }
-    if (bytes.empty() || bytes.size() > static_cast<std::size_t>(INT32_MAX - AV_INPUT_BUFFER_PADDING_SIZE) ||
+    c.codec = picture->png ? AV_CODEC_ID_PNG : AV_CODEC_ID_MJPEG;
+    c.width = picture->width;
+    c.height = picture->height;
+    const std::string& bytes = picture->bytes;
+    if (!c.packet || bytes.empty() ||
+        bytes.size() > static_cast<std::size_t>(INT32_MAX - AV_INPUT_BUFFER_PADDING_SIZE) ||
         av_new_packet(c.packet.get(), static_cast<int>(bytes.size())) < 0)
         return std::nullopt;
     std::memcpy(c.packet->data, bytes.data(), bytes.size());
@@ -217,7 +214,7 @@ void setTags(AVDictionary** dict, const ID3TagInjector::PodcastMetadata& m) {
 class M4AEncoder {
 public:
     M4AEncoder(const fs::path& source, const fs::path& finalPath, const ID3TagInjector::PodcastMetadata& m) {
-        input_ = libav::openLocalInput(source);
+        input_ = libav::openLocalInput(source, audio::kAudioDemuxers);
         if (!input_) throw TagError::exportSessionUnavailable();
         audioIndex_ = av_find_best_stream(input_.get(), AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0);
         if (audioIndex_ < 0) throw TagError::exportSessionUnavailable();
@@ -265,8 +262,10 @@ public:
     void addCover(Cover& cover) {
         AVStream* st = avformat_new_stream(output_.get(), nullptr);
         if (!st) failTagging();
-        check(avcodec_parameters_copy(st->codecpar, cover.stream->codecpar));
-        st->codecpar->codec_tag = 0;
+        st->codecpar->codec_type = AVMEDIA_TYPE_VIDEO;
+        st->codecpar->codec_id = cover.codec;
+        st->codecpar->width = cover.width;
+        st->codecpar->height = cover.height;
         st->disposition = AV_DISPOSITION_ATTACHED_PIC;
         st->time_base = AVRational{1, 90000};
         coverIndex_ = st->index;
@@ -401,8 +400,7 @@ private:
 void ID3TagInjector::injectWithLibav(const PodcastMetadata& metadata, const fs::path& sourceURL,
                                      const fs::path& destinationURL) const {
     core::AtomicFile out(destinationURL);
-    std::optional<core::LockedWorkFolder> coverFolder;
-    std::optional<Cover> cover = readCover(taggableCover(metadata.artworkURL, coverFolder));
+    std::optional<Cover> cover = coverPacket(taggablePicture(metadata.artworkURL));
     {
         M4AEncoder encoder(sourceURL, destinationURL, metadata);
         if (cover) encoder.addCover(*cover);

@@ -65,15 +65,18 @@ inline std::string errorText(int code) {
 }
 
 // Opens a local file for reading through audio::MediaInput: never blocks,
-// reads regular files only. Empty when it cannot be opened or probed.
-inline Input openLocalInput(const std::filesystem::path& path) {
+// reads regular files only, and probes only the given `demuxers` (libav's
+// comma-separated names: the containers the read needs, so that no concat
+// list or playlist opens further paths). Empty when it cannot be opened or
+// probed.
+inline Input openLocalInput(const std::filesystem::path& path, const char* demuxers) {
     Input input;
     try {
         input = Input(path);
     } catch (const core::Error&) {
         return {};
     }
-    if (input.open() < 0) return {};
+    if (input.open(demuxers) < 0) return {};
     if (avformat_find_stream_info(input.get(), nullptr) < 0) return {};
     return input;
 }

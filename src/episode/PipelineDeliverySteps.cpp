@@ -10,6 +10,7 @@
 #include "core/Files.h"
 #include "episode/ChapterBuilder.h"
 #include "episode/ClipPicker.h"
+#include "episode/CoverArt.h"
 #include "episode/PipelineSteps.h"
 #include "episode/PlatformTexts.h"
 #include "episode/WrittenAudioCheck.h"
@@ -54,6 +55,18 @@ std::string transcriptLine(const std::string& fileName, std::size_t words, std::
 
 } // namespace pipelinetext
 
+std::optional<fs::path> PipelineRun::usableCover() {
+    if (!checkedCover) {
+        checkedCover.emplace(request.metadata.artworkURL);
+        std::string why;
+        if (*checkedCover && !CoverArt::forTag(**checkedCover, &why)) {
+            log(CoverArt::leftOutLine(**checkedCover, why));
+            checkedCover->reset();
+        }
+    }
+    return *checkedCover;
+}
+
 namespace steps {
 
 void startRSSEncoding(PipelineRun& run) {
@@ -71,6 +84,17 @@ void startRSSEncoding(PipelineRun& run) {
         });
 }
 
+namespace {
+
+// The request's tags with the cover only when it can be used.
+PodcastMetadata coveredTags(PipelineRun& run) {
+    PodcastMetadata tags = run.request.metadata;
+    tags.artworkURL = run.usableCover();
+    return tags;
+}
+
+} // namespace
+
 void writeRSS(PipelineRun& run) {
     const auto& q = run.request;
     if (!q.generateRSSMaster) return;
@@ -84,13 +108,13 @@ void writeRSS(PipelineRun& run) {
             run.pipeline.ffmpeg().execute(pipelinetext::mp3Arguments(run.finalAudio, rss, q.targetLUFS.acx));
             verifyWrittenAudio(rss, mp3, run.totalLength);
         }
-        run.pipeline.tagInjector().inject(q.metadata, rss, mp3, run.chaptersFile);
+        run.pipeline.tagInjector().inject(coveredTags(run), rss, mp3, run.chaptersFile);
         run.outputs.push_back(mp3);
         return;
     }
     run.report(0.45, "Encoding AAC RSS Master with tags...");
     const fs::path m4a = run.claimDeliverable(kRSSAACSuffix);
-    run.pipeline.tagInjector().inject(q.metadata, run.finalAudio, m4a, std::nullopt);
+    run.pipeline.tagInjector().inject(coveredTags(run), run.finalAudio, m4a, std::nullopt);
     run.outputs.push_back(m4a);
     run.log(std::string(platformtexts::kRSSWrittenAsAAC));
 }
@@ -178,7 +202,7 @@ void writeAudiogram(PipelineRun& run) {
         run.log(pipelinetext::clipLine(q.sourceURL.filename().string(), s, len));
     }
     const AudiogramGenerator::AudiogramConfig config(
-        q.audiogramAspect, len, "#3B82F6", q.metadata.artworkURL, 30, std::move(captions),
+        q.audiogramAspect, len, "#3B82F6", run.usableCover(), 30, std::move(captions),
         q.metadata.podcastName.empty() ? std::nullopt : std::optional<std::string>(q.metadata.podcastName));
     const fs::path video = run.claimDeliverable(kAudiogramSuffix);
     run.pipeline.audiogramGenerator().generate(audio, video, config);

@@ -52,6 +52,8 @@ struct PipelineRun {
     // The Whisper reference, written into the work folder beside the
     // recognition (until the reference step).
     std::future<void> pendingReference = {};
+    // The request's cover once it has been checked (see usableCover).
+    std::optional<std::optional<std::filesystem::path>> checkedCover = {};
 
     // Waits for the recognition, if one is running, and takes its words
     // (or logs why there are none). Every step that reads `words` calls it.
@@ -61,6 +63,11 @@ struct PipelineRun {
         words = std::move(r.words);
         if (!r.failure.empty()) log("Transcript skipped: " + r.failure);
     }
+
+    // The request's cover when it can be used as cover art; nothing when
+    // there is none or it can't be used, which is said once in the log. The
+    // tags and the audiogram both ask; the file is checked on the first ask.
+    std::optional<std::filesystem::path> usableCover();
 
     void report(double fraction, const std::string& message) const {
         if (onProgress) onProgress(fraction, message);

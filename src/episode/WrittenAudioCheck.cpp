@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <string_view>
 
 #include <fmt/format.h>
 
@@ -30,6 +31,25 @@ bool folderIsFull(const fs::path& file) {
     throw core::FileError::cannotWrite(shownName, folderIsFull(written) ? core::systemErrorText(ENOSPC) : detail);
 }
 
+// The demuxer that reads the container a file of this name is written in
+// (the muxer FFmpeg picks by the name's extension); any audio container for
+// another name.
+const char* writtenContainer(const fs::path& name) {
+    struct Container {
+        std::string_view extension;
+        const char* demuxer;
+    };
+    static constexpr Container kContainers[] = {
+        {".mp3", "mp3"}, {".m4a", "mov"}, {".m4b", "mov"}, {".mp4", "mov"}, {".mov", "mov"},
+    };
+    std::string extension = name.extension().string();
+    for (char& c : extension)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    for (const auto& c : kContainers)
+        if (c.extension == extension) return c.demuxer;
+    return audio::kAudioDemuxers;
+}
+
 } // namespace
 
 double decodedSeconds(const fs::path& file) {
@@ -39,8 +59,8 @@ double decodedSeconds(const fs::path& file) {
     return static_cast<double>(frames) / format.sampleRate;
 }
 
-double packetSeconds(const fs::path& file) {
-    const libav::Input input = libav::openLocalInput(file);
+double packetSeconds(const fs::path& file, const std::optional<fs::path>& shownName) {
+    const libav::Input input = libav::openLocalInput(file, writtenContainer(shownName.value_or(file)));
     if (!input) throw core::Error("Could not read " + file.filename().string());
     const int stream = av_find_best_stream(input.get(), AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0);
     if (stream < 0) throw core::Error("No audio in " + file.filename().string());
@@ -58,13 +78,13 @@ double packetSeconds(const fs::path& file) {
 namespace {
 
 void verify(const fs::path& written, const fs::path& shownName, double expectedSeconds,
-            double (*measure)(const fs::path&)) {
+            double (*measure)(const fs::path& written, const fs::path& shownName)) {
     std::error_code ec;
     const auto size = fs::file_size(written, ec);
     if (ec || size == 0) incomplete(written, shownName, "the encoder wrote nothing");
     double seconds = 0;
     try {
-        seconds = measure(written);
+        seconds = measure(written, shownName);
     } catch (const core::Error&) {
         incomplete(written, shownName, "the written file cannot be read back");
     }
@@ -77,11 +97,13 @@ void verify(const fs::path& written, const fs::path& shownName, double expectedS
 } // namespace
 
 void verifyWrittenAudio(const fs::path& written, const fs::path& shownName, double expectedSeconds) {
-    verify(written, shownName, expectedSeconds, decodedSeconds);
+    verify(written, shownName, expectedSeconds,
+           [](const fs::path& file, const fs::path&) { return decodedSeconds(file); });
 }
 
 void verifyCopiedAudio(const fs::path& written, const fs::path& shownName, double expectedSeconds) {
-    verify(written, shownName, expectedSeconds, packetSeconds);
+    verify(written, shownName, expectedSeconds,
+           [](const fs::path& file, const fs::path& name) { return packetSeconds(file, name); });
 }
 
 } // namespace episode

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <filesystem>
+#include <optional>
 
 namespace episode {
 
@@ -22,7 +23,11 @@ void verifyCopiedAudio(const std::filesystem::path& written, const std::filesyst
 double decodedSeconds(const std::filesystem::path& file);
 
 // The seconds the packets of `file`'s first audio stream last, from their
-// durations; throws core::Error when it cannot be read.
-double packetSeconds(const std::filesystem::path& file);
+// durations; throws core::Error when it cannot be read. Only the container
+// a file named `shownName` (by default `file` itself) is written in is
+// read: MP3 for ".mp3", MP4 for ".m4a", ".m4b", ".mp4" and ".mov", an audio
+// container for any other name.
+double packetSeconds(const std::filesystem::path& file,
+                     const std::optional<std::filesystem::path>& shownName = std::nullopt);
 
 } // namespace episode

@@ -271,8 +271,12 @@ TEST_F(ID3Files, M4AWithoutArtworkOrYearHasNeither) {
     EXPECT_EQ(mediaprobe::tag(info["format"]["tags"], "title"), "T");
 }
 
-TEST_F(ID3Files, M4AFromUnreadableSourceFails) {
-    std::ofstream(dir / "noise.wav") << "not audio at all";
+// Sources that are no audio file: a text, and a concat list naming the
+// real one (never followed).
+class M4ASource : public ID3Files, public testing::WithParamInterface<std::string> {};
+
+TEST_P(M4ASource, ThatIsNoAudioFileFails) {
+    core::writeFileAtomically(dir / "noise.wav", GetParam());
     try {
         ID3TagInjector(FFmpegRunner(std::vector<fs::path>{})).inject(tags(), dir / "noise.wav", dir / "out.m4a",
                                                                       std::nullopt);
@@ -284,5 +288,8 @@ TEST_F(ID3Files, M4AFromUnreadableSourceFails) {
     EXPECT_FALSE(fs::exists(dir / "out.m4a"));
     EXPECT_STREQ(ID3TagInjector::TagError::taggingFailed().what(), "Failed to inject metadata tags into audio container.");
 }
+
+INSTANTIATE_TEST_SUITE_P(Texts, M4ASource,
+                         testing::Values("not audio at all", "ffconcat version 1.0\nfile in.wav\n"));
 
 } // namespace

@@ -57,9 +57,13 @@ struct RGB {
 // One decoded frame as a PNG image in memory.
 class DecodedFrame {
 public:
+    // A still picture (a JPEG, an attached picture) is read from 0: ffmpeg
+    // takes no seek in it, not even to 0.
     DecodedFrame(const fs::path& video, double seconds, const fs::path& png) {
-        testsupport::runTool({"ffmpeg", "-nostdin", "-hide_banner", "-loglevel", "error", "-y", "-ss",
-                              fmt_seconds(seconds), "-i", video.string(), "-frames:v", "1", png.string()});
+        std::vector<std::string> argv{"ffmpeg", "-nostdin", "-hide_banner", "-loglevel", "error", "-y"};
+        if (seconds > 0) argv.insert(argv.end(), {"-ss", fmt_seconds(seconds)});
+        argv.insert(argv.end(), {"-i", video.string(), "-frames:v", "1", png.string()});
+        testsupport::runTool(argv);
         surface_ = cairo_image_surface_create_from_png(png.c_str());
     }
     ~DecodedFrame() { cairo_surface_destroy(surface_); }

@@ -14,6 +14,7 @@
 
 #include <fmt/format.h>
 #include <gtest/gtest.h>
+#include <lcms2.h>
 #include <taglib/attachedpictureframe.h>
 #include <taglib/id3v2tag.h>
 #include <taglib/mp4file.h>
@@ -28,6 +29,7 @@
 #include "episode/FrameRenderer.h"
 #include "episode/ID3TagInjector.h"
 #include "episode/PipelineSteps.h"
+#include "image/picture/EmbeddedPicture.h"
 #include "support/BrokenFiles.h"
 #include "support/TestSupport.h"
 
@@ -111,7 +113,7 @@ TEST_P(OtherCover, IsTaggedAsJPEGOnBothPaths) {
         runTool({"convert-im6.q16", picture(dir / "cover.png", 640, 480, c.pixelFormat).string(), cover.string()});
     else
         picture(cover, 640, 480, c.pixelFormat, c.codec);
-    EXPECT_FALSE(episode::CoverArt::isPNGOrJPEG(cover));
+    EXPECT_FALSE(image::withoutMetadataBlocks(core::readFile(cover))); // neither PNG nor JPEG
     const auto forTag = episode::CoverArt::forTag(cover);
     ASSERT_TRUE(forTag.has_value());
     EXPECT_FALSE(forTag->png);
@@ -161,50 +163,113 @@ std::string embeddedCover(const fs::path& file) {
     return std::string(data.data(), data.size());
 }
 
-// A 200 × 300 portrait cover, red along its top and green down its left
-// side, stored as a camera would for an EXIF orientation: turned by the
-// opposite of what the orientation asks, so that it shows upright. Cameras
-// write EXIF in either byte order.
-class TurnedCover : public testing::TestWithParam<std::tuple<int, const char*, const char*>> {};
+// A 428 × 640 portrait cover, red across its top 30 %, green down its left
+// side below that, blue elsewhere, stored as a camera would for an EXIF
+// orientation: turned by the opposite of what the orientation asks, so that
+// it shows upright. Cameras write EXIF in either byte order, and some (a
+// Panasonic DMC-GF1) the orientation as a SLONG instead of a SHORT.
+struct Turn {
+    int orientation;
+    const char* storedTurn;
+    const char* byteOrder;
+    bool slong;
+    // With a colour profile of its own (linear light, so its pure colours
+    // stay as they are in sRGB), and checked behind an audiogram's bars too.
+    bool profileAndAudiogram;
+};
 
-TEST_P(TurnedCover, IsTaggedUprightOnBothPaths) {
-    const auto [orientation, storedTurn, byteOrder] = GetParam();
+// A linear-light RGB profile with the sRGB primaries.
+fs::path linearProfile(const fs::path& path) {
+    cmsCIExyY white;
+    cmsWhitePointFromTemp(&white, 6504);
+    const cmsCIExyYTRIPLE primaries{{0.64, 0.33, 1}, {0.30, 0.60, 1}, {0.15, 0.06, 1}};
+    cmsToneCurve* linear = cmsBuildGamma(nullptr, 1.0);
+    cmsToneCurve* curves[3] = {linear, linear, linear};
+    cmsHPROFILE profile = cmsCreateRGBProfile(&white, &primaries, curves);
+    cmsFreeToneCurve(linear);
+    EXPECT_TRUE(cmsSaveProfileToFile(profile, path.c_str()));
+    cmsCloseProfile(profile);
+    return path;
+}
+
+class TurnedCover : public testing::TestWithParam<Turn> {};
+
+// Red at the top, green on the left, blue elsewhere, in a picture of the
+// upright cover's shape, where `at` gives the colour at an upright cover's
+// point scaled to the picture.
+void expectUpright(const std::function<mediaprobe::RGB(double x, double y)>& at, const mediaprobe::RGB& red,
+                   const mediaprobe::RGB& green, const mediaprobe::RGB& blue) {
+    EXPECT_TRUE(mediaprobe::near(at(214, 150), red, 40));   // top
+    EXPECT_TRUE(mediaprobe::near(at(40, 420), green, 40));  // left
+    EXPECT_TRUE(mediaprobe::near(at(320, 420), blue, 40));  // the rest
+}
+
+TEST_P(TurnedCover, IsUprightInTheTagsOnBothPathsAndBehindTheAudiogram) {
+    const Turn turn = GetParam();
     testsupport::TempDir dir;
     const fs::path cover = dir / "cover.jpg";
-    runTool({"convert", "-size", "200x300", "xc:blue", "-fill", "red", "-draw", "rectangle 0,0 199,59", "-fill",
-             "lime", "-draw", "rectangle 0,60 39,299", "-rotate", storedTurn, "-quality", "95", cover.string()});
-    runTool({"exiftool", "-q", "-overwrite_original", "-n", fmt::format("-Orientation={}", orientation),
-             fmt::format("-ExifByteOrder={}", byteOrder), cover.string()});
-    ASSERT_EQ(runTool({"exiftool", "-s3", "-n", "-Orientation", cover.string()}).output,
-              fmt::format("{}\n", orientation));
+    runTool({"convert", "-size", "428x640", "xc:blue", "-fill", "red", "-draw", "rectangle 0,0 427,191", "-fill",
+             "lime", "-draw", "rectangle 0,192 85,639", "-rotate", turn.storedTurn, "-quality", "95",
+             cover.string()});
+    std::vector<std::string> exif{"exiftool", "-q", "-overwrite_original", "-n",
+                                  fmt::format("-Orientation={}", turn.orientation),
+                                  fmt::format("-ExifByteOrder={}", turn.byteOrder), cover.string()};
+    if (turn.profileAndAudiogram) exif.push_back("-ICC_Profile<=" + linearProfile(dir / "linear.icc").string());
+    runTool(exif);
+    if (turn.slong) { // the entry's type, SHORT (3), made SLONG (9): little-endian, the value stays put
+        std::string bytes = core::readFile(cover);
+        const std::string entry("\x12\x01\x03\x00\x01\x00\x00\x00", 8);
+        const std::size_t at = bytes.find(entry);
+        ASSERT_NE(at, std::string::npos);
+        ASSERT_EQ(bytes.find(entry, at + 1), std::string::npos);
+        bytes[at + 2] = '\x09';
+        core::writeFileAtomically(cover, bytes);
+    }
+    ASSERT_EQ(runTool({"exiftool", "-s3", "-n", "-Orientation", "-ICC_Profile:ColorSpaceData", cover.string()}).output,
+              fmt::format("{}\n{}", turn.orientation, turn.profileAndAudiogram ? "RGB\n" : ""));
 
     tagOnBothPaths(dir, cover);
     for (const char* out : {"tagged.mp3", "tagged.m4a"}) {
         SCOPED_TRACE(out);
         const std::string embedded = embeddedCover(dir / out);
         ASSERT_FALSE(embedded.empty());
-        if (orientation == 1) { // upright: today's copy, only the metadata left out
-            EXPECT_EQ(embedded, episode::CoverArt::withoutMetadata(core::readFile(cover)).value_or("?"));
+        if (turn.orientation == 1) { // upright: today's copy, only the metadata left out
+            EXPECT_EQ(embedded, image::withoutMetadataBlocks(core::readFile(cover)).value_or("?"));
             continue;
         }
         const fs::path picture = dir / fmt::format("{}.jpg", out);
         core::writeFileAtomically(picture, embedded);
-        EXPECT_EQ(runTool({"exiftool", "-s3", "-n", "-Orientation", picture.string()}).output, "");
+        // Neither the orientation nor a profile: the pixels are upright sRGB.
+        EXPECT_EQ(runTool({"exiftool", "-s3", "-n", "-Orientation", "-ICC_Profile:all", picture.string()}).output,
+                  "");
         const mediaprobe::DecodedFrame pixels(picture, 0, dir / fmt::format("{}.png", out));
         ASSERT_TRUE(pixels.ok());
-        EXPECT_EQ(pixels.width(), 200);
-        EXPECT_EQ(pixels.height(), 300);
-        EXPECT_TRUE(mediaprobe::near(pixels.at(120, 20), {255, 0, 0}, 40));  // top
-        EXPECT_TRUE(mediaprobe::near(pixels.at(15, 200), {0, 255, 0}, 40));  // left
-        EXPECT_TRUE(mediaprobe::near(pixels.at(150, 200), {0, 0, 255}, 40)); // the rest
+        EXPECT_EQ(pixels.width(), 428);
+        EXPECT_EQ(pixels.height(), 640);
+        expectUpright([&](double x, double y) { return pixels.at(static_cast<int>(x), static_cast<int>(y)); },
+                      {255, 0, 0}, {0, 255, 0}, {0, 0, 255});
     }
+
+    // Behind the bars of a square audiogram: scaled by 1080 / 428 to cover
+    // the frame, its top and bottom cut evenly, dimmed by 45 % black.
+    if (!turn.profileAndAudiogram) return;
+    const episode::AudiogramGenerator::AudiogramConfig config(episode::AudiogramGenerator::AspectRatio::square, 0.6,
+                                                              "#3B82F6", cover, 30, {}, std::nullopt);
+    episode::AudiogramGenerator().generate(dir / "a.mp3", dir / "out.mp4", config);
+    const mediaprobe::DecodedFrame frame(dir / "out.mp4", 0, dir / "frame.png");
+    ASSERT_TRUE(frame.ok());
+    const double s = 1080.0 / 428, top = (640 * s - 1080) / 2;
+    expectUpright([&](double x, double y) { return frame.at(static_cast<int>(x * s), static_cast<int>(y * s - top)); },
+                  {140, 0, 0}, {0, 140, 0}, {0, 0, 140});
 }
 
 INSTANTIATE_TEST_SUITE_P(Orientations, TurnedCover,
-                         testing::Values(std::make_tuple(1, "0", "MM"), std::make_tuple(3, "180", "MM"),
-                                         std::make_tuple(6, "-90", "MM"), std::make_tuple(8, "90", "II")),
+                         testing::Values(Turn{1, "0", "MM", false, false}, Turn{3, "180", "MM", false, false},
+                                         Turn{6, "-90", "MM", false, false}, Turn{8, "90", "II", false, false},
+                                         Turn{6, "-90", "II", true, true}),
                          [](const auto& info) {
-                             return fmt::format("Orientation{}{}", std::get<0>(info.param), std::get<2>(info.param));
+                             return fmt::format("Orientation{}{}{}", info.param.orientation, info.param.byteOrder,
+                                                info.param.slong ? "AsSLONG" : "");
                          });
 
 // Runs one episode on another thread. A FIFO opened for reading blocks until
@@ -294,6 +359,90 @@ INSTANTIATE_TEST_SUITE_P(
                      },
                      "notes.mp3 holds no audio that can be decoded (not an audio file, or damaged)",
                      "notes.mp3: libav says \"Failed to read frame size"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// The EXIF block of a cover: "Exif", a little-endian TIFF header and a
+// first directory that claims 65535 entries and holds none.
+const std::string kShortExif("\xFF\xE1\x00\x12"
+                             "Exif\0\0II*\0\x08\x00\x00\x00\xFF\xFF",
+                             20);
+
+// Covers an episode's package can't use and covers it can, however odd:
+// the episode completes without waiting, the MP3 carries the cover or none,
+// the audiogram is drawn, and a cover left out is said once in the log.
+struct EpisodeCover {
+    const char* name;
+    std::function<fs::path(const testsupport::TempDir&)> make;
+    const char* reason; // why it is left out; empty: it is used
+};
+void PrintTo(const EpisodeCover& c, std::ostream* os) { *os << c.name; }
+
+class CoverOfAnEpisode : public testing::TestWithParam<EpisodeCover> {};
+
+TEST_P(CoverOfAnEpisode, IsUsedOrLeftOutWithOneLineAndTheEpisodeCompletes) {
+    const EpisodeCover& c = GetParam();
+    testsupport::TempDir dir;
+    fs::create_directory(dir / "tmp");
+    const ScopedTmpDir tmp(dir / "tmp");
+    testsupport::makeAudio(dir / "x.wav", "sine=frequency=440:sample_rate=48000:duration=1.5");
+    const fs::path cover = c.make(dir);
+    episode::PodcastMetadata tags{"T", "A", "", 1, std::nullopt, "N", 2026, cover};
+    episode::MultiFormatExportRequest q(dir / "x.wav", dir / "out", "ep", tags, false, true, false, true,
+                                        audio::LoudnessTarget::stereoPodcast());
+    q.audiogramSeconds = 1;
+    std::vector<std::string> log;
+    EXPECT_EQ(failureOf(q, dir / "fifo", log), "");
+
+    std::vector<std::string> leftOut;
+    for (const auto& line : log)
+        if (line.find("cover art") != std::string::npos) leftOut.push_back(line);
+    const std::string embedded = embeddedCover(dir / "out" / "ep_RSS_192k.mp3");
+    if (*c.reason) {
+        EXPECT_EQ(leftOut, std::vector<std::string>{fmt::format(
+                               "cover.jpg can't be used as cover art ({}); the episode is published without it",
+                               c.reason)});
+        EXPECT_EQ(embedded, "");
+    } else {
+        EXPECT_EQ(leftOut, std::vector<std::string>{});
+        EXPECT_EQ(embedded, image::withoutMetadataBlocks(core::readFile(cover)).value_or("?"));
+    }
+    const auto video = mediaprobe::probe(dir / "out" / "ep_Audiogram.mp4");
+    ASSERT_NE(mediaprobe::streamOf(video, "video"), nullptr);
+    EXPECT_EQ((*mediaprobe::streamOf(video, "video"))["width"], 1080);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Covers, CoverOfAnEpisode,
+    testing::Values(
+        // A JPEG that is nothing but that EXIF block (22 bytes).
+        EpisodeCover{"ShortExifAlone",
+                     [](const auto& dir) {
+                         core::writeFileAtomically(dir / "cover.jpg", "\xFF\xD8" + kShortExif);
+                         return dir / "cover.jpg";
+                     },
+                     "the file is damaged: the header can't be read"},
+        // A whole picture with that EXIF block before its tables: the block
+        // says nothing, the picture is whole.
+        EpisodeCover{"ShortExifInAWholePicture",
+                     [](const auto& dir) {
+                         const fs::path file = picture(dir / "cover.jpg", 300, 300, "yuvj420p");
+                         std::string bytes = core::readFile(file);
+                         bytes.insert(bytes.find("\xFF\xDB"), kShortExif);
+                         core::writeFileAtomically(file, bytes);
+                         return file;
+                     },
+                     ""},
+        // A concat list named like a picture, listing a FIFO beside it: never
+        // opened as a list, so nothing waits on the FIFO.
+        EpisodeCover{"ConcatListNextToAFifo",
+                     [](const auto& dir) {
+                         testsupport::makeFifo(dir / "fifo");
+                         core::writeFileAtomically(dir / "cover.jpg", "ffconcat version 1.0\nfile fifo\n");
+                         return dir / "cover.jpg";
+                     },
+                     "not an image"},
+        EpisodeCover{"Missing", [](const auto& dir) { return dir / "cover.jpg"; },
+                     "No such file or directory"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(BaseName, CutOnAUtf8BoundaryToFitEveryDeliverable) {

@@ -57,6 +57,10 @@ TEST(WrittenAudioCheck, PacketsAndDecodedFramesAgreeAndACutFileFailsBothWays) {
     const auto text = dir / "text.mp3";
     core::writeFileAtomically(text, std::string(4096, 'x'));
     EXPECT_NE(failureOf(episode::verifyCopiedAudio, text, 600).find("cannot be read back"), std::string::npos);
+    // A concat list naming the whole MP3 is no MP3: the list is not followed.
+    const auto list = dir / "list.mp3";
+    core::writeFileAtomically(list, "ffconcat version 1.0\nfile show.mp3\n");
+    EXPECT_NE(failureOf(episode::verifyCopiedAudio, list, 600).find("cannot be read back"), std::string::npos);
     const auto empty = dir / "empty.mp3";
     core::writeFileAtomically(empty, "");
     EXPECT_NE(failureOf(episode::verifyCopiedAudio, empty, 600).find("wrote nothing"), std::string::npos);
