@@ -5,6 +5,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "core/ChildProcess.h"
@@ -34,6 +35,13 @@ core::ChildResult tryTool(const std::vector<std::string>& argv);
 // Generates audio with ffmpeg from a lavfi source expression, e.g.
 // makeAudio(dir/"a.wav", "sine=frequency=1000:sample_rate=48000:duration=2").
 void makeAudio(const fs::path& out, const std::string& lavfi, const std::vector<std::string>& extra = {});
+
+// Replaces the XMP of each picture file by the packet given, kept as
+// written (its namespace prefixes too), in one exiftool run.
+void putXmpPackets(const std::vector<std::pair<fs::path, std::string>>& packets);
+// The XMP packet a file holds (from <x:xmpmeta to its end tag), as text;
+// empty when there is none.
+std::string xmpPacketOf(const fs::path& file);
 
 // Points TMPDIR at `dir` for the lifetime of the object (work folders and
 // what a start-up sweep looks at land there), then puts it back.
