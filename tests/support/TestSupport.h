@@ -15,6 +15,23 @@ namespace testsupport {
 
 namespace fs = std::filesystem;
 
+// Whether this build runs under AddressSanitizer or ThreadSanitizer (GCC's
+// macros, Clang's feature tests). Their allocators say nothing about our
+// code's memory: ASan keeps freed blocks in quarantine, TSan maps shadow
+// memory beside every page touched, so peak-memory budgets are checked only
+// without them; stress tests run fewer rounds under them.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+inline constexpr bool kUnderSanitizer = true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+inline constexpr bool kUnderSanitizer = true;
+#else
+inline constexpr bool kUnderSanitizer = false;
+#endif
+#else
+inline constexpr bool kUnderSanitizer = false;
+#endif
+
 // A fresh temporary folder per test, removed afterwards.
 class TempDir {
 public:
