@@ -19,8 +19,6 @@
 //          runs them; default off).
 
 #include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <array>
@@ -48,7 +46,12 @@
 #include "image/picture/CoreImagePipeline.h"
 #include "presets/HalvanePreset.h"
 
+#include "MeasuringChild.h"
+
 namespace fs = std::filesystem;
+using benchsupport::ChildResult;
+using benchsupport::numbers;
+using benchsupport::option;
 
 namespace {
 
@@ -99,74 +102,14 @@ cv::Mat room(int width, int height) {
     return seen;
 }
 
-struct ChildResult {
-    std::string text;   // what the child wrote to the pipe
-    double peakMB = 0;
-};
-
 double peakSoFarMB() {
     rusage usage{};
     ::getrusage(RUSAGE_SELF, &usage);
     return static_cast<double>(usage.ru_maxrss) / 1024.0;   // kilobytes on Linux
 }
 
-// Runs `body` in a forked child and returns the text it reports and the
-// child's peak resident memory. The parent never holds a big picture, so a
-// child inherits nothing large.
 ChildResult inChild(const std::function<std::string()>& body) {
-    std::fflush(stdout);
-    int fds[2];
-    if (::pipe(fds) != 0) throw std::runtime_error("pipe failed");
-    const pid_t pid = ::fork();
-    if (pid < 0) throw std::runtime_error("fork failed");
-    if (pid == 0) {
-        ::close(fds[0]);
-        int code = 0;
-        std::string text;
-        try {
-            text = body();
-        } catch (const std::exception& e) {
-            std::fputs(fmt::format("bench_straighten child: {}\n", e.what()).c_str(), stderr);
-            code = 1;
-        }
-        for (std::size_t done = 0; done < text.size();) {
-            const auto n = ::write(fds[1], text.data() + done, text.size() - done);
-            if (n <= 0) break;
-            done += static_cast<std::size_t>(n);
-        }
-        ::close(fds[1]);
-        ::_exit(code);
-    }
-    ::close(fds[1]);
-    ChildResult result;
-    char buffer[4096];
-    for (;;) {
-        const auto n = ::read(fds[0], buffer, sizeof buffer);
-        if (n <= 0) break;
-        result.text.append(buffer, static_cast<std::size_t>(n));
-    }
-    ::close(fds[0]);
-    int status = 0;
-    rusage usage{};
-    if (::wait4(pid, &status, 0, &usage) != pid || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
-        throw std::runtime_error("a measuring child failed");
-    result.peakMB = static_cast<double>(usage.ru_maxrss) / 1024.0;
-    return result;
-}
-
-// Reads the numbers a child reported, separated by spaces, from the front of
-// `text`; what follows them is left in `text`.
-std::vector<double> numbers(std::string_view& text, std::size_t count) {
-    std::vector<double> values;
-    for (std::size_t i = 0; i < count; ++i) {
-        double value = 0;
-        const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
-        if (ec != std::errc() || end == text.data()) throw std::runtime_error("bad report from a child");
-        values.push_back(value);
-        text.remove_prefix(static_cast<std::size_t>(end - text.data()));
-        if (!text.empty() && text.front() == ' ') text.remove_prefix(1);
-    }
-    return values;
+    return benchsupport::inChild("bench_straighten", body);
 }
 
 // One item of the default real-estate preset (print and web sets), with
@@ -242,17 +185,6 @@ std::string measureSteps(const fs::path& source, int repeats) {
         if (result.empty()) throw std::runtime_error("no result");
     }
     return fmt::format("{:.6f} {:.6f} {:.6f}", load, analyze, correct);
-}
-
-int option(int argc, char** argv, std::string_view name, int fallback) {
-    for (int i = 1; i + 1 < argc; ++i)
-        if (std::string_view(argv[i]) == name) {
-            const std::string_view n = argv[i + 1];
-            int value = fallback;
-            std::from_chars(n.data(), n.data() + n.size(), value);
-            return value;
-        }
-    return fallback;
 }
 
 } // namespace

@@ -13,6 +13,7 @@
 #include "image/photo/BracketMerger.h"
 #include "image/picture/EXIFStripper.h"
 #include "image/picture/ImageCodecs.h"
+#include "image/picture/Resampler.h"
 #include "image/photo/MergeGate.h"
 #include "presets/HalvanePreset.h"
 
@@ -222,6 +223,7 @@ std::vector<fs::path> HalvanePreset::process(const batch::BatchItem& item,
     if (exportPrintPackage) setFolders.push_back(context.configuration.outputDirectory / folderName(OutputSet::print));
     if (exportWebPackage) setFolders.push_back(context.configuration.outputDirectory / folderName(OutputSet::web));
     const core::SweepRecord sweepRecord(kWorkFolderPrefix, name, setFolders, context.log);
+    const image::ItemRunning running; // shares the cores with the items beside it
     const auto& pipeline = image::CoreImagePipeline::shared();
 
     // 1. The photo and the properties to write.

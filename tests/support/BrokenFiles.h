@@ -177,7 +177,8 @@ inline fs::path photoshopWith(const fs::path& path, PhotoshopField field, std::u
     return path;
 }
 
-// The process's peak resident size so far, in KiB.
+// The process's peak resident size so far, in KiB. A budget checked with it
+// holds only when !kUnderSanitizer.
 inline long peakResidentKiB() {
     struct rusage usage {};
     ::getrusage(RUSAGE_SELF, &usage);

@@ -28,6 +28,26 @@ void makeAudio(const fs::path& out, const std::string& lavfi, const std::vector<
     runTool(argv);
 }
 
+void putXmpPackets(const std::vector<std::pair<fs::path, std::string>>& packets) {
+    if (packets.empty()) return;
+    std::string arguments;
+    for (const auto& [picture, packet] : packets) {
+        fs::path text = picture;
+        text += ".xmp";
+        core::writeFileAtomically(text, packet);
+        arguments += "-overwrite_original\n-xmp<=" + text.string() + "\n" + picture.string() + "\n-execute\n";
+    }
+    const fs::path list = packets.front().first.parent_path() / "exiftool-arguments.txt";
+    core::writeFileAtomically(list, arguments);
+    runTool({"exiftool", "-q", "-@", list.string()});
+}
+
+std::string xmpPacketOf(const fs::path& file) {
+    const std::string text = core::readFile(file);
+    const auto start = text.find("<x:xmpmeta"), end = text.find("</x:xmpmeta>");
+    return start == std::string::npos || end == std::string::npos ? std::string() : text.substr(start, end - start);
+}
+
 ScopedTmpDir::ScopedTmpDir(const fs::path& dir) {
     if (const char* old = std::getenv("TMPDIR")) previous_ = old;
     ::setenv("TMPDIR", dir.c_str(), 1);

@@ -5,6 +5,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "core/ChildProcess.h"
@@ -13,6 +14,23 @@
 namespace testsupport {
 
 namespace fs = std::filesystem;
+
+// Whether this build runs under AddressSanitizer or ThreadSanitizer (GCC's
+// macros, Clang's feature tests). Their allocators say nothing about our
+// code's memory: ASan keeps freed blocks in quarantine, TSan maps shadow
+// memory beside every page touched, so peak-memory budgets are checked only
+// without them; stress tests run fewer rounds under them.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+inline constexpr bool kUnderSanitizer = true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+inline constexpr bool kUnderSanitizer = true;
+#else
+inline constexpr bool kUnderSanitizer = false;
+#endif
+#else
+inline constexpr bool kUnderSanitizer = false;
+#endif
 
 // A fresh temporary folder per test, removed afterwards.
 class TempDir {
@@ -34,6 +52,13 @@ core::ChildResult tryTool(const std::vector<std::string>& argv);
 // Generates audio with ffmpeg from a lavfi source expression, e.g.
 // makeAudio(dir/"a.wav", "sine=frequency=1000:sample_rate=48000:duration=2").
 void makeAudio(const fs::path& out, const std::string& lavfi, const std::vector<std::string>& extra = {});
+
+// Replaces the XMP of each picture file by the packet given, kept as
+// written (its namespace prefixes too), in one exiftool run.
+void putXmpPackets(const std::vector<std::pair<fs::path, std::string>>& packets);
+// The XMP packet a file holds (from <x:xmpmeta to its end tag), as text;
+// empty when there is none.
+std::string xmpPacketOf(const fs::path& file);
 
 // Points TMPDIR at `dir` for the lifetime of the object (work folders and
 // what a start-up sweep looks at land there), then puts it back.

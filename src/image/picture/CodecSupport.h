@@ -58,7 +58,32 @@ void startExiv2();
 // writeMetadata, XmpParser::decode/encode): the XMP toolkit and Exiv2's
 // namespace registry are shared by the whole process and not safe to use
 // from two items at once. Starts Exiv2 first. One thread may take it again.
-[[nodiscard]] std::unique_lock<std::recursive_mutex> lockXmpToolkit();
+//
+// Both also keep one prefix per namespace for the whole process, which
+// every packet read changes: the toolkit takes the prefixes a packet
+// declares, Exiv2 keeps a namespace it doesn't know under the prefix of
+// the first packet that had it. So that what an item's XMP is read as and
+// written with doesn't depend on what other items read before, taking the
+// lock (not again on the same thread) puts both back to how they start;
+// before writing an item's XMP, declareOwnXmpPrefixes gives it its own
+// packet's prefixes again.
+class XmpToolkitLock {
+public:
+    XmpToolkitLock();
+    ~XmpToolkitLock();
+    XmpToolkitLock(const XmpToolkitLock&) = delete;
+    XmpToolkitLock& operator=(const XmpToolkitLock&) = delete;
+
+private:
+    std::unique_lock<std::recursive_mutex> lock_;
+};
+[[nodiscard]] XmpToolkitLock lockXmpToolkit();
+
+// Declares the namespace prefixes of the packet `xmp` was read from (none
+// for XMP made in code), as reading it did, so that writing `xmp` uses
+// them; namespaces it doesn't declare keep their standard prefixes. Call
+// with the lock held, just before the XMP is written.
+void declareOwnXmpPrefixes(const Exiv2::XmpData& xmp);
 
 // libheif is started once per process, before its first use: its lazy
 // start-up (loading the codec plugins) is not safe from two threads. Every

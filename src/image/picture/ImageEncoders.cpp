@@ -142,6 +142,7 @@ std::vector<std::uint8_t> encodeHeif(const cv::Mat& rgba, double quality, const 
     if (!metadata.xmp.empty()) {
         std::string packet;
         const auto xmp = lockXmpToolkit();
+        declareOwnXmpPrefixes(metadata.xmp);
         if (Exiv2::XmpParser::encode(packet, metadata.xmp, Exiv2::XmpParser::omitPacketWrapper) == 0 && !packet.empty())
             check(heif_context_add_XMP_metadata(heif.context, heif.handle, packet.data(), static_cast<int>(packet.size())));
     }

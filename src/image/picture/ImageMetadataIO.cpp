@@ -28,6 +28,17 @@ void xmpLock(void* /*data*/, bool lock) {
         xmpMutex().unlock();
 }
 
+// How many XmpToolkitLocks this thread holds.
+thread_local int xmpLocksHeld = 0;
+
+// The toolkit's namespace table as the program started it, and Exiv2's
+// registry without the namespaces packets added: terminating the toolkit
+// unregisters them, starting it registers the standard prefixes.
+void restartXmpToolkit() {
+    Exiv2::XmpParser::terminate();
+    Exiv2::XmpParser::initialize(xmpLock, nullptr);
+}
+
 } // namespace
 
 void startExiv2() {
@@ -38,9 +49,25 @@ void startExiv2() {
     });
 }
 
-std::unique_lock<std::recursive_mutex> lockXmpToolkit() {
+XmpToolkitLock::XmpToolkitLock() {
     startExiv2();
-    return std::unique_lock(xmpMutex());
+    lock_ = std::unique_lock(xmpMutex());
+    if (xmpLocksHeld++ == 0) restartXmpToolkit();
+}
+
+XmpToolkitLock::~XmpToolkitLock() { --xmpLocksHeld; }
+
+XmpToolkitLock lockXmpToolkit() { return XmpToolkitLock(); }
+
+void declareOwnXmpPrefixes(const Exiv2::XmpData& xmp) {
+    if (xmp.empty() || xmp.xmpPacket().empty()) return;
+    // Reading the packet again declares its prefixes; what it gives is
+    // the data the item already holds.
+    Exiv2::XmpData again;
+    try {
+        (void)Exiv2::XmpParser::decode(again, xmp.xmpPacket());
+    } catch (const Exiv2::AnyError&) {
+    }
 }
 
 std::optional<ImageMetadata> readExiv2Metadata(Bytes bytes) {
@@ -172,6 +199,7 @@ std::vector<std::uint8_t> embedMetadata(const std::vector<std::uint8_t>& encoded
         Exiv2::DataBuf icc(metadata.icc.data(), static_cast<long>(metadata.icc.size()));
         file->setIccProfile(icc, false);
     }
+    declareOwnXmpPrefixes(metadata.xmp);
     file->writeMetadata();
     Exiv2::BasicIo& io = file->io();
     io.open();

@@ -10,6 +10,7 @@
 #include <cstring>
 #include <mutex>
 #include <stdexcept>
+#include <thread>
 #include <type_traits>
 #include <vector>
 
@@ -187,7 +188,21 @@ bool lastBandFull(const cv::Mat& pixels, T full) {
     return !transparent.load();
 }
 
+std::atomic<int> itemsRunning{0};
+std::atomic<int> fixedThreads{0};
+
+// The threads of one computation's own pool; 0 leaves it to libvips.
+int threadsForOneComputation() {
+    if (const int fixed = fixedThreads.load(); fixed > 0) return fixed;
+    const int items = itemsRunning.load();
+    if (items <= 1) return 0;
+    const int cores = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+    return std::max(1, cores / items);
+}
+
 cv::Mat toMat(const VipsRef& image, int type) {
+    if (const int threads = threadsForOneComputation(); threads > 0)
+        vips_image_set_int(image.get(), VIPS_META_CONCURRENCY, threads);
     cv::Mat result(image.get()->Ysize, image.get()->Xsize, type);
     const std::size_t expected = result.total() * result.elemSize();
     std::size_t size = 0;
@@ -392,6 +407,11 @@ cv::Mat scaleBands(VipsRef image, const Layout& layout, double hscale, double vs
 }
 
 } // namespace
+
+ItemRunning::ItemRunning() { ++itemsRunning; }
+ItemRunning::~ItemRunning() { --itemsRunning; }
+
+void setResampleThreads(int threads) { fixedThreads = std::max(threads, 0); }
 
 bool isOpaque(const cv::Mat& pixels) {
     switch (pixels.depth()) {

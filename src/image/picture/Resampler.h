@@ -31,4 +31,22 @@ cv::Mat averageBlocks(const cv::Mat& source, int factor);
 // on OpenCV's workers, and stops soon after a transparent pixel is found.
 bool isOpaque(const cv::Mat& pixels);
 
+// Marks one batch item (a photo, say) as being processed, for its lifetime.
+// Items run side by side, and libvips gives each computation a pool of up
+// to one thread per core: eight items would put 64 pixel threads on eight
+// cores, beside OpenCV's pool. While several items run, a resample computes
+// on max(1, cores / items running) threads instead; alone, on libvips'.
+class ItemRunning {
+public:
+    ItemRunning();
+    ~ItemRunning();
+    ItemRunning(const ItemRunning&) = delete;
+    ItemRunning& operator=(const ItemRunning&) = delete;
+};
+
+// Fixes how many threads libvips uses for one resample started afterwards,
+// whatever runs; 0 (the start) returns to sharing the cores among the items
+// running. Process-wide.
+void setResampleThreads(int threads);
+
 } // namespace image

@@ -352,14 +352,6 @@ TEST(ArchitecturalStraightener, TwentyFourMegapixelPhoto) {
     EXPECT_EQ(result.image.height(), 4000);
 }
 
-#if defined(__SANITIZE_ADDRESS__)
-// AddressSanitizer keeps freed memory in quarantine: the peak then counts
-// every small buffer a run ever freed.
-constexpr bool kPeakCountsOnlyLiveBuffers = false;
-#else
-constexpr bool kPeakCountsOnlyLiveBuffers = true;
-#endif
-
 TEST(ArchitecturalStraightener, RollAndKeystoneOfACameraPhotoTakeOneFullSizeBuffer) {
     // 96 MB of pixels; a roll, a keystone and the crop may add the result
     // (a little narrower) but no full-size stage between them.
@@ -370,7 +362,7 @@ TEST(ArchitecturalStraightener, RollAndKeystoneOfACameraPhotoTakeOneFullSizeBuff
     const long added = testsupport::peakResidentKiB() - before;
     EXPECT_LT(out.width(), 6000);
     EXPECT_EQ(out.height(), 4000);
-    if (kPeakCountsOnlyLiveBuffers) {
+    if (!testsupport::kUnderSanitizer) {
         EXPECT_LT(added, pictureKiB * 3 / 2) << added / 1024 << " MiB";
     }
 }

@@ -158,21 +158,18 @@ std::vector<fs::path> writeJpegsWithOwnXmp(const fs::path& dir, int count, int w
     const auto plain = dir / "plain.jpg";
     writeJpeg(plain, markedPicture(width, height));
     std::vector<fs::path> photos;
-    std::string arguments;
+    std::vector<std::pair<fs::path, std::string>> packets;
     for (int i = 0; i < count; ++i) {
-        const auto packet = dir / fmt::format("photo{}.xmp", i);
-        core::writeFileAtomically(
-            packet, fmt::format("<x:xmpmeta xmlns:x='adobe:ns:meta/'>"
-                                "<rdf:RDF xmlns:rdf='http://www.w3.org/1999/02/22-rdf-syntax-ns#'>"
-                                "<rdf:Description rdf:about='' xmlns:q{0}='http://quorvel.test/ns/{0}/'>"
-                                "<q{0}:Label>{1}</q{0}:Label></rdf:Description></rdf:RDF></x:xmpmeta>",
-                                i, xmpLabel(i)));
         photos.push_back(dir / fmt::format("photo{}.jpg", i));
         fs::copy_file(plain, photos.back());
-        arguments += fmt::format("-overwrite_original\n-xmp<={}\n{}\n-execute\n", packet.string(), photos.back().string());
+        packets.emplace_back(photos.back(),
+                             fmt::format("<x:xmpmeta xmlns:x='adobe:ns:meta/'>"
+                                         "<rdf:RDF xmlns:rdf='http://www.w3.org/1999/02/22-rdf-syntax-ns#'>"
+                                         "<rdf:Description rdf:about='' xmlns:q{0}='http://quorvel.test/ns/{0}/'>"
+                                         "<q{0}:Label>{1}</q{0}:Label></rdf:Description></rdf:RDF></x:xmpmeta>",
+                                         i, xmpLabel(i)));
     }
-    core::writeFileAtomically(dir / "exiftool-arguments.txt", arguments);
-    testsupport::runTool({"exiftool", "-q", "-@", (dir / "exiftool-arguments.txt").string()});
+    testsupport::putXmpPackets(packets);
     return photos;
 }
 

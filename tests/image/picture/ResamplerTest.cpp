@@ -159,13 +159,9 @@ TEST(Resample, EnlargedPhotoMatchesImageMagick) {
 // Eight items shrinking small 8-bit pictures at once, as a texture batch
 // does: every shrink must come out as it does alone.
 TEST(Resample, EightThreadsShrinkingAtOnceMatchOneAtATime) {
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
     // The sanitizer builds look for our own memory faults, which a few rounds
     // show; the release suite runs enough rounds to catch libvips' race.
-    constexpr int kRounds = 250;
-#else
-    constexpr int kRounds = 2000;
-#endif
+    constexpr int kRounds = testsupport::kUnderSanitizer ? 250 : 2000;
     constexpr int kThreads = 8, kSides = 31;
     std::vector<cv::Mat> sources, expected;
     cv::RNG rng(5);
