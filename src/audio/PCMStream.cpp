@@ -269,15 +269,18 @@ private:
 } // namespace
 
 PCMStream::StreamError PCMStream::StreamError::noAudioTrack(const fs::path& file) {
-    return StreamError(Kind::noAudioTrack, file.filename().string() + " has no audio track.");
+    const std::string said = "has no audio track.";
+    return StreamError(Kind::noAudioTrack, file.filename().string() + " " + said, said);
 }
 
 PCMStream::StreamError PCMStream::StreamError::readFailed(const fs::path& file, const std::string& reason) {
-    return StreamError(Kind::readFailed, "Could not read audio from " + file.filename().string() + ": " + reason);
+    return StreamError(Kind::readFailed, "Could not read audio from " + file.filename().string() + ": " + reason,
+                       "could not be read: " + reason);
 }
 
 PCMStream::StreamError PCMStream::StreamError::notRegularFile(const fs::path& file) {
-    return StreamError(Kind::notRegularFile, core::FileError::notRegularFile(file).what());
+    const core::FileError error = core::FileError::notRegularFile(file);
+    return StreamError(Kind::notRegularFile, error.what(), "is " + error.reason());
 }
 
 namespace {
@@ -305,8 +308,8 @@ std::string_view plainReason(std::string_view libavSaid) {
 
 PCMStream::StreamError PCMStream::StreamError::noDecodableAudio(const fs::path& file, const std::string& libavSaid) {
     const std::string name = file.filename().string();
-    return StreamError(Kind::noDecodableAudio,
-                       fmt::format("{} holds no audio that can be decoded ({})", name, plainReason(libavSaid)),
+    const std::string said = fmt::format("holds no audio that can be decoded ({})", plainReason(libavSaid));
+    return StreamError(Kind::noDecodableAudio, name + " " + said, said,
                        libavSaid.empty() ? std::string() : fmt::format("{}: libav says \"{}\"", name, libavSaid));
 }
 
