@@ -22,6 +22,7 @@ extern "C" {
 #include "audio/MediaDiagnostics.h"
 #include "audio/MediaInput.h"
 #include "core/Files.h"
+#include "core/StopSignal.h"
 
 namespace audio {
 
@@ -372,6 +373,9 @@ PCMStream::Format PCMStream::read(const fs::path& file, std::optional<double> sa
 
     bool more = true;
     while (more) {
+        // Every audio pass of an episode decodes through here: a quit ends it
+        // between two packets.
+        core::throwIfStopRequested();
         rc = av_read_frame(o.input.get(), packet.get());
         if (rc == AVERROR_EOF) break;
         if (rc < 0) throw StreamError::readFailed(file, avError(rc));

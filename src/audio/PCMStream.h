@@ -81,7 +81,8 @@ public:
     // channel to both sides. Returns the delivered rate and channel count
     // with the whole source's duration. A stream that ends well before the
     // container's stated length is read to its end and said once through
-    // ReadWarnings. Throws StreamError.
+    // ReadWarnings. Throws StreamError, and core::Stopped between two
+    // packets once a stop is requested (core/StopSignal.h).
     static Format read(const std::filesystem::path& file, std::optional<double> sampleRate,
                        std::optional<int> channels, std::optional<double> maxDuration,
                        const Chunk& chunk);
