@@ -135,7 +135,8 @@ int main(int argc, char** argv) {
             // words (the RSS file's encoding runs beside it).
             s = quitDuring(dir.path(), tmp, both, 0.25, 20, full);
         } else if (phase == "audiogram") {
-            s = quitDuring(dir.path(), tmp, both, 0.85, 3, full);
+            // Past the clip's choice and cut, into the drawing of the frames.
+            s = quitDuring(dir.path(), tmp, both, 0.85, 1, full);
         } else if (phase == "fifo") {
             const fs::path fifo = dir.path() / "intro.wav";
             if (::mkfifo(fifo.c_str(), 0600) != 0) throw std::runtime_error("no FIFO");
