@@ -20,10 +20,10 @@
 
 #include <fmt/format.h>
 
-#include "core/ChildProcess.h"
 #include "core/Files.h"
 #include "core/Numbers.h"
 #include "episode/AudioVideoPipeline.h"
+#include "SpokenEpisode.h"
 
 namespace fs = std::filesystem;
 
@@ -31,32 +31,15 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-void run(const std::vector<std::string>& argv) {
-    const auto r = core::runChildProcess(argv, true);
-    if (!r.succeeded()) throw std::runtime_error(argv[0] + " failed:\n" + r.output);
-}
-
-// About 100 s of espeak-ng speech with a pause, looped to the length, at
-// 48 kHz stereo with 50 Hz hum and noise; a 5 s intro, a 4 s outro, a cover.
+// The spoken episode, a 5 s intro, a 4 s outro and a cover.
 void makeInputs(const fs::path& dir, int seconds) {
-    run({"espeak-ng", "-s", "150", "-w", (dir / "speech.wav").string(),
-         "Welcome to the workshop podcast. Today we build a small wooden boat in a garage. We start with the "
-         "plans and the timber, then cut the frames and set them up. Is it hard work? It is, but it is fun. "
-         "The planks are steamed so that they bend. We glue and screw every plank, sand the hull and paint it. "
-         "Three coats keep the water out. Thanks for listening, and see you next week."});
-    const std::string d = fmt::format("{}", seconds);
-    run({"ffmpeg", "-nostdin", "-hide_banner", "-loglevel", "error", "-y", "-stream_loop", "-1", "-i",
-         (dir / "speech.wav").string(), "-f", "lavfi", "-i", "sine=frequency=50:sample_rate=48000", "-f", "lavfi",
-         "-i", "anoisesrc=color=pink:amplitude=0.004:sample_rate=48000", "-filter_complex",
-         "[0:a]aresample=48000,apad=pad_dur=4[s];[1:a]volume=0.02[h];"
-         "[s][h][2:a]amix=inputs=3:duration=first:normalize=0,aformat=channel_layouts=stereo",
-         "-t", d, "-ar", "48000", "-c:a", "pcm_s24le", (dir / "episode.wav").string()});
-    run({"ffmpeg", "-nostdin", "-hide_banner", "-loglevel", "error", "-y", "-f", "lavfi", "-i",
-         "sine=frequency=440:sample_rate=48000:duration=5", "-ac", "1", (dir / "intro.wav").string()});
-    run({"ffmpeg", "-nostdin", "-hide_banner", "-loglevel", "error", "-y", "-f", "lavfi", "-i",
-         "sine=frequency=660:sample_rate=48000:duration=4", "-ac", "2", (dir / "outro.wav").string()});
-    run({"ffmpeg", "-nostdin", "-hide_banner", "-loglevel", "error", "-y", "-f", "lavfi", "-i",
-         "color=c=0x884422:s=600x600", "-frames:v", "1", (dir / "cover.png").string()});
+    bench::makeSpokenEpisode(dir, seconds, dir / "episode.wav", "pcm_s24le");
+    bench::runTool({"ffmpeg", "-nostdin", "-hide_banner", "-loglevel", "error", "-y", "-f", "lavfi", "-i",
+                    "sine=frequency=440:sample_rate=48000:duration=5", "-ac", "1", (dir / "intro.wav").string()});
+    bench::runTool({"ffmpeg", "-nostdin", "-hide_banner", "-loglevel", "error", "-y", "-f", "lavfi", "-i",
+                    "sine=frequency=660:sample_rate=48000:duration=4", "-ac", "2", (dir / "outro.wav").string()});
+    bench::runTool({"ffmpeg", "-nostdin", "-hide_banner", "-loglevel", "error", "-y", "-f", "lavfi", "-i",
+                    "color=c=0x884422:s=600x600", "-frames:v", "1", (dir / "cover.png").string()});
 }
 
 // A step's name from the pipeline's progress message: "Encoding 192kbps MP3

@@ -7,10 +7,8 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
-#include <deque>
 #include <filesystem>
 #include <fstream>
-#include <mutex>
 
 #include <QApplication>
 #include <QListWidget>
@@ -23,6 +21,7 @@
 #include "ui/QuorvelApp.h"
 #include "ui/StandaloneViewModel.h"
 #include "ui/Workspace.h"
+#include "Mailbox.h"
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
@@ -48,25 +47,6 @@ public:
         return {};
     }
     bool operator==(const ReportingPreset&) const = default;
-};
-
-// The GUI thread's queue of posted closures, drained by the bench.
-class Mailbox {
-public:
-    ui::Poster poster() {
-        return [this](std::function<void()> fn) {
-            std::lock_guard lock(mutex_);
-            queue_.push_back(std::move(fn));
-        };
-    }
-    std::deque<std::function<void()>> take() {
-        std::lock_guard lock(mutex_);
-        return std::exchange(queue_, {});
-    }
-
-private:
-    std::mutex mutex_;
-    std::deque<std::function<void()>> queue_;
 };
 
 } // namespace

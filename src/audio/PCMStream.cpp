@@ -22,6 +22,7 @@ extern "C" {
 #include "audio/MediaDiagnostics.h"
 #include "audio/MediaInput.h"
 #include "core/Files.h"
+#include "core/StopSignal.h"
 
 namespace audio {
 
@@ -266,15 +267,18 @@ private:
 } // namespace
 
 PCMStream::StreamError PCMStream::StreamError::noAudioTrack(const fs::path& file) {
-    return StreamError(Kind::noAudioTrack, file.filename().string() + " has no audio track.");
+    const std::string said = "has no audio track.";
+    return StreamError(Kind::noAudioTrack, file.filename().string() + " " + said, said);
 }
 
 PCMStream::StreamError PCMStream::StreamError::readFailed(const fs::path& file, const std::string& reason) {
-    return StreamError(Kind::readFailed, "Could not read audio from " + file.filename().string() + ": " + reason);
+    return StreamError(Kind::readFailed, "Could not read audio from " + file.filename().string() + ": " + reason,
+                       "could not be read: " + reason);
 }
 
 PCMStream::StreamError PCMStream::StreamError::notRegularFile(const fs::path& file) {
-    return StreamError(Kind::notRegularFile, core::FileError::notRegularFile(file).what());
+    const core::FileError error = core::FileError::notRegularFile(file);
+    return StreamError(Kind::notRegularFile, error.what(), "is " + error.reason());
 }
 
 namespace {
@@ -302,8 +306,8 @@ std::string_view plainReason(std::string_view libavSaid) {
 
 PCMStream::StreamError PCMStream::StreamError::noDecodableAudio(const fs::path& file, const std::string& libavSaid) {
     const std::string name = file.filename().string();
-    return StreamError(Kind::noDecodableAudio,
-                       fmt::format("{} holds no audio that can be decoded ({})", name, plainReason(libavSaid)),
+    const std::string said = fmt::format("holds no audio that can be decoded ({})", plainReason(libavSaid));
+    return StreamError(Kind::noDecodableAudio, name + " " + said, said,
                        libavSaid.empty() ? std::string() : fmt::format("{}: libav says \"{}\"", name, libavSaid));
 }
 
@@ -366,6 +370,9 @@ PCMStream::Format PCMStream::read(const fs::path& file, std::optional<double> sa
 
     bool more = true;
     while (more) {
+        // Every audio pass of an episode decodes through here: a quit ends it
+        // between two packets.
+        core::throwIfStopRequested();
         rc = av_read_frame(o.input.get(), packet.get());
         if (rc == AVERROR_EOF) break;
         if (rc < 0) throw StreamError::readFailed(file, avError(rc));

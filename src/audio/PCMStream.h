@@ -47,11 +47,16 @@ public:
         // libav's own words about the failure, for a log line only: "<file
         // name>: libav says \"moov atom not found\"". Empty when it said nothing.
         const std::string& libavLine() const { return libavLine_; }
+        // What the text says of the file after its name ("is not a regular
+        // file", "has no audio track.", "could not be read: the file is
+        // empty"), for a caller that names the file in words of its own.
+        const std::string& saidOfFile() const { return saidOfFile_; }
 
     private:
-        StreamError(Kind kind, const std::string& text, std::string libavLine = {})
-            : core::Error(text), kind_(kind), libavLine_(std::move(libavLine)) {}
+        StreamError(Kind kind, const std::string& text, std::string saidOfFile, std::string libavLine = {})
+            : core::Error(text), kind_(kind), saidOfFile_(std::move(saidOfFile)), libavLine_(std::move(libavLine)) {}
         Kind kind_;
+        std::string saidOfFile_;
         std::string libavLine_;
     };
 
@@ -76,7 +81,8 @@ public:
     // channel to both sides. Returns the delivered rate and channel count
     // with the whole source's duration. A stream that ends well before the
     // container's stated length is read to its end and said once through
-    // ReadWarnings. Throws StreamError.
+    // ReadWarnings. Throws StreamError, and core::Stopped between two
+    // packets once a stop is requested (core/StopSignal.h).
     static Format read(const std::filesystem::path& file, std::optional<double> sampleRate,
                        std::optional<int> channels, std::optional<double> maxDuration,
                        const Chunk& chunk);

@@ -10,6 +10,7 @@
 #include "batch/BatchSkip.h"
 #include "core/Numbers.h"
 #include "core/SerialExecutor.h"
+#include "core/StopSignal.h"
 
 namespace batch {
 
@@ -21,7 +22,8 @@ namespace {
 constexpr const char* kGenericErrorText = "The operation couldn\u2019t be completed.";
 
 struct Failure {
-    bool skipped = false;
+    enum class Kind { failed, skipped, stopped };
+    Kind kind = Kind::failed;
     std::string text;
 };
 
@@ -179,13 +181,15 @@ void BatchQueueManager::Core::startChild(const std::shared_ptr<Run>& run, std::s
         try {
             result.outcome = preset->process(item, context);
         } catch (const BatchSkip& skip) {
-            result.outcome = Failure{true, skip.reason};
+            result.outcome = Failure{Failure::Kind::skipped, skip.reason};
+        } catch (const core::Stopped& stop) {
+            result.outcome = Failure{Failure::Kind::stopped, stop.what()};
         } catch (const core::Error& error) {
-            result.outcome = Failure{false, error.what()};
+            result.outcome = Failure{Failure::Kind::failed, error.what()};
         } catch (const std::exception& error) {
-            result.outcome = Failure{false, error.what()};
+            result.outcome = Failure{Failure::Kind::failed, error.what()};
         } catch (...) {
-            result.outcome = Failure{false, kGenericErrorText};
+            result.outcome = Failure{Failure::Kind::failed, kGenericErrorText};
         }
         // The context's callables must not outlive the item on this thread.
         context = ProcessingContext{};
@@ -199,8 +203,9 @@ void BatchQueueManager::Core::startChild(const std::shared_ptr<Run>& run, std::s
         run->workers.emplace(index, std::thread(std::move(work)));
     } catch (const std::system_error& error) {
         // No thread to be had: the item fails like any other, later on the executor.
-        executor.post([self = weakSelf.lock(), run, result = ChildResult{index, item.id, Failure{false, error.what()},
-                                                                          item.fileSize}]() mutable {
+        executor.post([self = weakSelf.lock(), run,
+                       result = ChildResult{index, item.id, Failure{Failure::Kind::failed, error.what()},
+                                            item.fileSize}]() mutable {
             self->handleResult(run, std::move(result));
         });
     }
@@ -250,7 +255,12 @@ void BatchQueueManager::Core::handleResult(const std::shared_ptr<Run>& run, Chil
         updateItemStatus(jobID, result.itemID, ProcessingStatus::completed, 1.0, std::nullopt);
     } else {
         const auto& failure = std::get<Failure>(result.outcome);
-        if (failure.skipped) {
+        if (failure.kind == Failure::Kind::stopped) {
+            // Stopped by a quit: no outcome of the item's own, so it counts
+            // nowhere and carries no error text.
+            updateItemStatus(jobID, result.itemID, ProcessingStatus::cancelled, 1.0, std::nullopt);
+            log("Stopped item " + prefix + ": " + failure.text);
+        } else if (failure.kind == Failure::Kind::skipped) {
             ++run->skippedCount;
             updateItemStatus(jobID, result.itemID, ProcessingStatus::skipped, 1.0, failure.text);
             log("Skipped item " + prefix + ": " + failure.text);

@@ -26,6 +26,10 @@ namespace batch {
 // worker threads; listeners are called on the executor, in registration
 // order, each guarded so a throwing listener cannot break the queue.
 //
+// An item whose preset throws core::Stopped (the application quits mid-run)
+// ends cancelled, without error text, and counts as neither success, failure
+// nor skip.
+//
 // Destroying the manager does not stop a run under way: the run keeps the
 // queue's state alive until it has ended (call cancel() first to stop it
 // from starting further items).

@@ -12,6 +12,8 @@
 
 #include <fmt/format.h>
 
+#include "core/StopSignal.h"
+
 extern char** environ;
 
 namespace core {
@@ -23,7 +25,6 @@ namespace {
 struct ChildRegistry {
     std::mutex mutex;
     std::vector<pid_t> pids;
-    bool allowed = true;
 };
 
 ChildRegistry& registry() {
@@ -52,12 +53,6 @@ std::size_t terminateRunningChildProcesses() {
     return r.pids.size();
 }
 
-void setChildProcessesAllowed(bool allowed) {
-    auto& r = registry();
-    std::lock_guard lock(r.mutex);
-    r.allowed = allowed;
-}
-
 ChildResult runChildProcess(const std::vector<std::string>& argv, bool searchPath) {
     if (argv.empty()) throw ChildProcessError("No program to start.");
     int fds[2];
@@ -77,14 +72,14 @@ ChildResult runChildProcess(const std::vector<std::string>& argv, bool searchPat
 
     pid_t pid = 0;
     int rc = 0;
+    bool stopped = false;
     {
         // Spawning under the registry's lock: a quit that kills the children
         // cannot miss one that is being started.
         auto& r = registry();
         std::lock_guard lock(r.mutex);
-        if (!r.allowed) {
-            rc = ECANCELED;
-        } else {
+        stopped = isStopRequested();
+        if (!stopped) {
             rc = searchPath ? ::posix_spawnp(&pid, argv[0].c_str(), &actions, nullptr, args.data(), environ)
                             : ::posix_spawn(&pid, argv[0].c_str(), &actions, nullptr, args.data(), environ);
             if (rc == 0) r.pids.push_back(pid);
@@ -92,8 +87,9 @@ ChildResult runChildProcess(const std::vector<std::string>& argv, bool searchPat
     }
     posix_spawn_file_actions_destroy(&actions);
     ::close(fds[1]);
-    if (rc != 0) {
+    if (stopped || rc != 0) {
         ::close(fds[0]);
+        if (stopped) throw Stopped();
         throw ChildProcessError(fmt::format("Could not start {}: {}", argv[0], std::strerror(rc)));
     }
 
@@ -125,6 +121,8 @@ ChildResult runChildProcess(const std::vector<std::string>& argv, bool searchPat
         }
     }
     if (WIFSIGNALED(status)) {
+        // Ended by the stop, not by a fault of the program's.
+        if (isStopRequested()) throw Stopped();
         result.signaled = true;
         result.signal = WTERMSIG(status);
     } else if (WIFEXITED(status)) {

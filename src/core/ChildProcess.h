@@ -27,7 +27,9 @@ struct ChildResult {
 // posix_spawn and an argument vector — never a shell. Standard input is
 // /dev/null; standard output and error share one close-on-exec pipe that is
 // read to the end. Blocks until the child ends. Throws ChildProcessError when
-// the program cannot be started.
+// the program cannot be started. While a stop is requested (StopSignal.h)
+// it starts nothing, and a child ended by a signal meanwhile is no result:
+// both throw Stopped.
 ChildResult runChildProcess(const std::vector<std::string>& argv, bool searchPath = false);
 
 // The children runChildProcess has started and not yet reaped, so that an
@@ -35,9 +37,7 @@ ChildResult runChildProcess(const std::vector<std::string>& argv, bool searchPat
 std::vector<int> runningChildProcessIds();
 // Kills (SIGKILL) every child listed above; their runChildProcess calls
 // then return a signaled result. Returns how many were signalled.
+// requestStop() calls it.
 std::size_t terminateRunningChildProcesses();
-// While not allowed (the application is quitting), runChildProcess starts
-// nothing and throws ChildProcessError. Allowed by default.
-void setChildProcessesAllowed(bool allowed);
 
 } // namespace core

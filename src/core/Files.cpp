@@ -12,6 +12,7 @@
 
 #include <fmt/format.h>
 
+#include "core/StopSignal.h"
 #include "core/Uuid.h"
 
 namespace core {
@@ -166,6 +167,7 @@ void copyFileContents(const fs::path& from, const fs::path& to, const fs::path& 
     FdCloser outCloser{out};
     std::vector<char> buffer(1 << 20);
     while (true) {
+        throwIfStopRequested(); // a master of an hour is a gigabyte
         const ssize_t n = ::read(in, buffer.data(), buffer.size());
         if (n < 0) {
             if (errno == EINTR) continue;

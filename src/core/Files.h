@@ -78,7 +78,8 @@ void writeFileAtomically(const fs::path& path, std::string_view bytes);
 // Copies the bytes of `from` into `to` (created or truncated), reporting the
 // system's own reason ("No space left on device") as a FileError that names
 // `shownName`. Used instead of std::filesystem::copy_file, which reports a
-// full disk as an input/output error.
+// full disk as an input/output error. Throws Stopped between two megabytes
+// once a stop is requested (StopSignal.h).
 void copyFileContents(const fs::path& from, const fs::path& to, const fs::path& shownName);
 // No picture or document the programs read comes near this size; a larger
 // "file" is refused before a byte of it is read.

@@ -18,6 +18,11 @@ AudioVideoPipeline::PipelineError AudioVideoPipeline::PipelineError::invalidBase
     return PipelineError(fmt::format("The episode name \u201c{}\u201d cannot be used as a file name.", shown));
 }
 
+AudioVideoPipeline::PipelineError AudioVideoPipeline::PipelineError::unusableMusic(
+    std::string_view role, const std::filesystem::path& file, const audio::PCMStream::StreamError& error) {
+    return PipelineError(fmt::format("The {} music {} {}", role, file.filename().string(), error.saidOfFile()));
+}
+
 AudioVideoPipeline::AudioVideoPipeline(Engines engines)
     : normalizer_(engines.normalizer), ffmpeg_(engines.ffmpeg), tagInjector_(engines.ffmpeg),
       speechModel_(engines.speechModel), transcriber_(engines.speechModel) {}
@@ -87,6 +92,7 @@ std::vector<std::filesystem::path> AudioVideoPipeline::processMultiFormat(const 
     // A source cut short is read as far as it goes, and said so in the log.
     const audio::ReadWarnings readWarnings([&run](const std::string& line) { run.log(line); });
     try {
+        steps::checkMusic(run);
         steps::normalize(run);
         steps::transcribe(run);
         steps::dumpWords(run);

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "audio/LoudnessNormalizer.h"
+#include "audio/PCMStream.h"
 #include "core/Error.h"
 #include "core/WorkArea.h"
 #include "episode/AudiogramGenerator.h"
@@ -34,6 +35,11 @@ public:
         using core::Error::Error;
         // The base name holds "/" or NUL and would leave the destination folder.
         static PipelineError invalidBaseName(const std::string& baseName);
+        // "The intro music <file name> <what the reader said of it>", for
+        // `role` "intro" or "outro": "The intro music intro.wav is not a
+        // regular file".
+        static PipelineError unusableMusic(std::string_view role, const std::filesystem::path& file,
+                                           const audio::PCMStream::StreamError& error);
     };
 
     // The engines a pipeline works with; tests swap single ones.

@@ -12,6 +12,7 @@
 
 #include "audio/PCMStream.h"
 #include "core/Numbers.h"
+#include "core/StopSignal.h"
 #include "episode/AudiogramGenerator.h"
 #include "episode/LibavSupport.h"
 
@@ -353,6 +354,7 @@ void AudiogramWriter::write(const Job& job) {
         }
     };
     for (int n = 0; n < job.frameCount; ++n) {
+        core::throwIfStopRequested(); // a quit ends the video between two frames
         libav::Frame frame = queue.next(n);
         if (!frame) {
             if (auto e = queue.error()) std::rethrow_exception(e);

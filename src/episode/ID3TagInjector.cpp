@@ -10,6 +10,7 @@
 
 #include "audio/PCMStream.h"
 #include "core/Files.h"
+#include "core/StopSignal.h"
 #include "core/WorkArea.h"
 #include "episode/CoverArt.h"
 #include "episode/LibavSupport.h"
@@ -290,6 +291,7 @@ public:
         if (!packet || !decoded) failTagging();
         int rc = 0;
         while ((rc = av_read_frame(input_.get(), packet.get())) >= 0) {
+            core::throwIfStopRequested(); // encoding an hour takes a while
             if (packet->stream_index == audioIndex_) {
                 check(avcodec_send_packet(decoder_.get(), packet.get()));
                 drainDecoder(decoded.get());

@@ -59,9 +59,26 @@ bool fileExists(const fs::path& path) {
     return fs::exists(path, ec);
 }
 
+// The two pieces of music by role, in the order they are joined.
+std::array<std::pair<const char*, const std::optional<fs::path>*>, 2> musicPieces(const MultiFormatExportRequest& q) {
+    return {{{"intro", &q.introURL}, {"outro", &q.outroURL}}};
+}
+
 } // namespace
 
 namespace steps {
+
+void checkMusic(const PipelineRun& run) {
+    for (const auto& [role, location] : musicPieces(run.request)) {
+        if (!*location || !fileExists(**location)) continue;
+        try {
+            audio::PCMStream::format(**location);
+        } catch (const audio::PCMStream::StreamError& e) {
+            if (!e.libavLine().empty()) run.log(e.libavLine());
+            throw AudioVideoPipeline::PipelineError::unusableMusic(role, **location, e);
+        }
+    }
+}
 
 void addIntroAndOutro(PipelineRun& run) {
     const auto& q = run.request;
@@ -69,9 +86,7 @@ void addIntroAndOutro(PipelineRun& run) {
     run.report(0.3, "Adding intro / outro music...");
     const auto format = audio::PCMStream::format(run.episodeAudio);
     std::vector<fs::path> pieces;
-    const std::array<std::pair<const char*, const std::optional<fs::path>*>, 2> pairs{
-        {{"intro", &q.introURL}, {"outro", &q.outroURL}}};
-    for (const auto& [name, location] : pairs) {
+    for (const auto& [name, location] : musicPieces(q)) {
         if (!*location) continue;
         const std::string label = name;
         if (!fileExists(**location)) {

@@ -91,6 +91,10 @@ struct PipelineRun {
 
 namespace steps {
 
+// Opens and probes the named intro and outro before any audio work, so that
+// one that can't be read fails the episode at once, in words that name its
+// role. A missing one is no failure (addIntroAndOutro logs it).
+void checkMusic(const PipelineRun& run);
 void normalize(PipelineRun& run);
 void transcribe(PipelineRun& run);
 void dumpWords(PipelineRun& run);

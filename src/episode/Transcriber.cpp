@@ -24,6 +24,7 @@
 #include "audio/PCMStream.h"
 #include "core/Graphemes.h"
 #include "core/Numbers.h"
+#include "core/StopSignal.h"
 #include "episode/DecoderPool.h"
 #include "episode/PlatformTexts.h"
 
@@ -349,6 +350,9 @@ std::vector<CaptionWord> Transcriber::transcribe(const fs::path& file, const std
         workerThreads.emplace_back([&] {
             try {
                 while (auto job = queue.pop()) {
+                    // A quit ends the recognition between two utterances (the
+                    // reads above end between two packets).
+                    core::throwIfStopRequested();
                     const DecoderPool::Lease decoder = pool.acquire();
                     found[job->index] = decodeUtterance(decoder, job->samples, job->firstFrame);
                 }

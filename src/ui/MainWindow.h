@@ -67,9 +67,10 @@ public:
     void setAboutLibraries(std::string libraries) { aboutLibraries_ = std::move(libraries); }
 
     // Quit (menu, tray, closing the window). Mid-run it asks first; then it
-    // cancels, ends the programs the run started, waits for the running
-    // items to stop (they remove their work folders), writes pending
-    // settings and calls the quit handler.
+    // cancels, raises the stop (which ends the programs the run started and
+    // the in-process steps), waits for the running items to stop (they
+    // remove their work folders), writes pending settings and calls the
+    // quit handler.
     void requestQuit();
     bool isQuitting() const { return quitting_; }
     // Asks whether to quit mid-run (default: a message box over the window).
@@ -77,8 +78,8 @@ public:
     // What ends the application (default: QApplication::quit).
     void setQuitHandler(std::function<void()> handler) { quitHandler_ = std::move(handler); }
     // How long a quit waits for running items that do not stop (a step
-    // that runs no program); then it quits all the same and the next start
-    // sweeps what they left.
+    // that doesn't look at the stop); then it quits all the same and the
+    // next start sweeps what they left.
     void setQuitStopTimeout(int milliseconds) { quitStopTimeoutMs_ = milliseconds; }
     // Icon for one of the design's symbol names.
     static QIcon symbolIcon(const std::string& name, const QStyle* style);

@@ -18,9 +18,9 @@
 #include "batch/BatchQueueManager.h"
 #include "batch/FileIngest.h"
 #include "batch/ProcessingJob.h"
-#include "core/ChildProcess.h"
 #include "core/NaturalCollator.h"
 #include "core/Numbers.h"
+#include "core/StopSignal.h"
 #include "core/Text.h"
 #include "core/Uuid.h"
 #include "presets/PresetSettingsCodec.h"
@@ -218,15 +218,15 @@ public:
         });
     }
 
-    // Quitting mid-run: no further item starts, no further program is
-    // started, and the programs running for the batch are ended, so the
-    // running items stop (removing their work folders) and the report
-    // comes back soon.
+    // Quitting mid-run: no further item starts, and the process-wide stop
+    // is raised, which ends the programs running for the batch and the
+    // in-process steps at their next block, packet or frame. The running
+    // items end cancelled (removing their work folders) and the report
+    // comes back soon. Unlike cancel(), running items don't finish.
     void stopForQuit() {
         if (!runInFlight_) return;
         if (isProcessing_) cancel();
-        core::setChildProcessesAllowed(false);
-        core::terminateRunningChildProcesses();
+        core::requestStop();
     }
 
     void revealOutput() {

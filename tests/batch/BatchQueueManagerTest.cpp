@@ -6,6 +6,7 @@
 
 #include "QueueTestSupport.h"
 #include "batch/BatchSkip.h"
+#include "core/StopSignal.h"
 #include "core/Numbers.h"
 #include "support/TestSupport.h"
 
@@ -290,10 +291,14 @@ TEST_P(QueueManagerFailure, StatusBeforeTheLogLine) {
     });
     ExecutionReport report = run(job, preset);
     const bool skipped = c.status == ProcessingStatus::skipped;
+    const bool failed = c.status == ProcessingStatus::failed;
     EXPECT_EQ(report.skippedCount, skipped ? 1 : 0);
-    EXPECT_EQ(report.failureCount, skipped ? 0 : 1);
+    EXPECT_EQ(report.failureCount, failed ? 1 : 0);
+    EXPECT_EQ(report.totalProcessed, skipped || failed ? 1 : 0); // a stopped item has no outcome
     EXPECT_EQ(report.bytesProcessed, 2048); // counted whatever the outcome
-    EXPECT_EQ(report.errors, skipped ? std::vector<std::string>{} : std::vector<std::string>{c.text});
+    EXPECT_EQ(report.errors, failed ? std::vector<std::string>{c.text} : std::vector<std::string>{});
+    // A stopped item carries no error text: nothing went wrong with it.
+    const auto message = c.status == ProcessingStatus::cancelled ? std::nullopt : std::optional<std::string>(c.text);
 
     const std::string expectedLine = std::string(c.logPrefix) + job.items[0].id.text().substr(0, 6) + ": " + c.text;
     auto events = recorder.events();
@@ -302,7 +307,7 @@ TEST_P(QueueManagerFailure, StatusBeforeTheLogLine) {
         if (auto* s = std::get_if<StatusEvent>(&events[i]); s && s->status == c.status) {
             statusAt = i;
             EXPECT_EQ(s->progress, 1.0);
-            EXPECT_EQ(s->message, std::optional<std::string>(c.text));
+            EXPECT_EQ(s->message, message);
         }
         if (auto* l = std::get_if<LogEvent>(&events[i]); l && l->line.substr(11) == expectedLine) lineAt = i;
     }
@@ -310,7 +315,7 @@ TEST_P(QueueManagerFailure, StatusBeforeTheLogLine) {
     EXPECT_LT(statusAt, lineAt);
     auto item = jobs().at(job.id).items[0];
     EXPECT_EQ(item.status, c.status);
-    EXPECT_EQ(item.errorMessage, std::optional<std::string>(c.text));
+    EXPECT_EQ(item.errorMessage, message);
     EXPECT_FALSE(item.completedAt.has_value());
 }
 
@@ -325,7 +330,9 @@ INSTANTIATE_TEST_SUITE_P(
         FailureCase{"StdError", [] { throw std::runtime_error("disk full"); }, ProcessingStatus::failed, "disk full",
                     "Error processing item "},
         FailureCase{"Anything", [] { throw 42; }, ProcessingStatus::failed, "The operation couldn\u2019t be completed.",
-                    "Error processing item "}),
+                    "Error processing item "},
+        FailureCase{"StoppedByAQuit", [] { throw core::Stopped(); }, ProcessingStatus::cancelled,
+                    "The application is quitting.", "Stopped item "}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(QueueManager, ProgressIsCappedNotFloored) {

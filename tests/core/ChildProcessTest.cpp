@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "core/ChildProcess.h"
+#include "core/StopSignal.h"
 
 namespace {
 
@@ -48,9 +49,16 @@ TEST(ChildProcess, AFinishedChildIsUnlistedAndNothingIsLeftToEnd) {
     EXPECT_EQ(core::terminateRunningChildProcesses(), 0u);
 }
 
-TEST(ChildProcess, NothingStartsWhileChildrenAreNotAllowed) {
-    core::setChildProcessesAllowed(false);
-    EXPECT_THROW(core::runChildProcess({"/bin/true"}), core::ChildProcessError);
-    core::setChildProcessesAllowed(true);
+// A stop ends the running child and refuses the next one, both as Stopped:
+// neither is the program's failure.
+TEST(ChildProcess, AStopEndsTheRunningChildAndStartsNoOther) {
+    auto running = std::async(std::launch::async, [] { return core::runChildProcess({"/bin/sleep", "60"}); });
+    ASSERT_TRUE(waitForChildren(1));
+    core::requestStop();
+    ASSERT_EQ(running.wait_for(std::chrono::seconds(10)), std::future_status::ready);
+    EXPECT_THROW(running.get(), core::Stopped);
+    EXPECT_TRUE(core::runningChildProcessIds().empty());
+    EXPECT_THROW(core::runChildProcess({"/bin/true"}), core::Stopped);
+    core::clearStopRequest();
     EXPECT_TRUE(core::runChildProcess({"/bin/true"}).succeeded());
 }

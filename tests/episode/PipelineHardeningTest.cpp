@@ -298,7 +298,8 @@ std::string failureOf(const episode::MultiFormatExportRequest& q, const fs::path
 }
 
 // Audio that can't be an episode's, intro or outro: the episode fails with
-// a text a user can act on, and the next episode goes through.
+// a text a user can act on, before any audio work (no loudness or clean-up
+// line), and the next episode goes through.
 struct FailingAudio {
     const char* name;
     std::function<void(const testsupport::TempDir&, episode::MultiFormatExportRequest&)> prepare;
@@ -320,6 +321,10 @@ TEST_P(FailingInput, FailsWithItsTextAndTheNextEpisodeCompletes) {
     c.prepare(dir, q);
     std::vector<std::string> log;
     EXPECT_EQ(failureOf(q, dir / "y.wav", log), c.text);
+    for (const auto& line : log) {
+        EXPECT_EQ(line.find(" LUFS -> "), std::string::npos) << line;
+        EXPECT_EQ(line.find(": Clean-up: "), std::string::npos) << line;
+    }
     if (*c.logged) {
         const bool found = std::any_of(log.begin(), log.end(), [&](const auto& l) { return l.rfind(c.logged, 0) == 0; });
         EXPECT_TRUE(found) << fmt::format("{}", fmt::join(log, "\n"));
@@ -339,9 +344,22 @@ INSTANTIATE_TEST_SUITE_P(
                      [](const auto& dir, auto& q) { q.sourceURL = testsupport::makeFifo(dir / "y.wav"); },
                      "y.wav is not a regular file", ""},
         FailingAudio{"FifoIntro", [](const auto& dir, auto& q) { q.introURL = testsupport::makeFifo(dir / "y.wav"); },
-                     "y.wav is not a regular file", ""},
+                     "The intro music y.wav is not a regular file", ""},
         FailingAudio{"FifoOutro", [](const auto& dir, auto& q) { q.outroURL = testsupport::makeFifo(dir / "y.wav"); },
-                     "y.wav is not a regular file", ""},
+                     "The outro music y.wav is not a regular file", ""},
+        FailingAudio{"TextFileAsOutro",
+                     [](const auto& dir, auto& q) {
+                         q.outroURL = dir / "notes.mp3";
+                         core::writeFileAtomically(*q.outroURL, std::string(40, 'x') + "\nThis is a text file.\n");
+                     },
+                     "The outro music notes.mp3 holds no audio that can be decoded (not an audio file, or damaged)",
+                     "notes.mp3: libav says \"Failed to read frame size"},
+        FailingAudio{"EmptyIntro",
+                     [](const auto& dir, auto& q) {
+                         q.introURL = dir / "empty.wav";
+                         core::writeFileAtomically(*q.introURL, "");
+                     },
+                     "The intro music empty.wav could not be read: the file is empty", ""},
         // Queued as a recording (its size read), then replaced by a FIFO.
         FailingAudio{"SwappedForAFifoAfterQueueing",
                      [](const auto& dir, auto& q) {

@@ -1,9 +1,14 @@
 #include "ui/StandaloneViewModel.h"
 
+#include <atomic>
+#include <condition_variable>
 #include <fstream>
+#include <mutex>
 
 #include <gtest/gtest.h>
 
+#include "core/StopSignal.h"
+#include "episode/AudioVideoPipeline.h"
 #include "presets/QuorvelPreset.h"
 #include "support/TestSupport.h"
 #include "WorkspaceFakes.h"
@@ -332,4 +337,87 @@ TEST(StandaloneViewModel, EngineProgressIsClampedBeforeDisplay) {
         w.script->release();
         ASSERT_TRUE(w.waitIdle());
     }
+}
+
+namespace {
+
+// The real pipeline, held at the start of an episode's clean-up until the
+// test lets it go, so that a quit made meanwhile lands inside the clean-up.
+class HeldAtCleanup : public episode::EpisodePipeline {
+public:
+    std::vector<fs::path> processMultiFormat(const episode::MultiFormatExportRequest& request, Progress onProgress,
+                                             Log onLog) const override {
+        auto held = [this, onProgress](double fraction, const std::string& message) {
+            if (onProgress) onProgress(fraction, message);
+            if (message == "Analysing and cleaning up audio...") gate_->hold();
+        };
+        return episode::AudioVideoPipeline::shared().processMultiFormat(request, held, onLog);
+    }
+    bool producesMP3() const override { return episode::AudioVideoPipeline::shared().producesMP3(); }
+
+    bool reached() const { return gate_->reached; }
+    void release() const { gate_->release(); }
+
+private:
+    struct Gate {
+        std::mutex mutex;
+        std::condition_variable changed;
+        std::atomic<bool> reached{false};
+        bool released = false;
+        void hold() {
+            std::unique_lock lock(mutex);
+            reached = true;
+            changed.wait_for(lock, std::chrono::seconds(30), [this] { return released; });
+        }
+        void release() {
+            std::lock_guard lock(mutex);
+            released = true;
+            changed.notify_all();
+        }
+    };
+    std::shared_ptr<Gate> gate_ = std::make_shared<Gate>();
+};
+
+} // namespace
+
+// Quitting mid-run stops an episode inside its in-process clean-up: the item
+// ends cancelled, without blaming a program it never got to start, and its
+// work folder is gone.
+TEST(StandaloneViewModel, QuitDuringTheCleanUpStopsTheEpisodeAndLeavesNothing) {
+    testsupport::TempDir dir;
+    fs::create_directory(dir / "tmp");
+    const testsupport::ScopedTmpDir tmp(dir / "tmp");
+    testsupport::makeAudio(dir / "episode.wav", "sine=frequency=440:sample_rate=48000:duration=3");
+    struct LowerTheStop {
+        ~LowerTheStop() { core::clearStopRequest(); }
+    } lower;
+
+    auto pipeline = std::make_shared<HeldAtCleanup>();
+    presets::QuorvelPreset preset; // clean-up, transcript, RSS file and audiogram
+    preset.setPipeline(pipeline);
+    FakePoster poster;
+    FakeScheduler scheduler;
+    ui::MemorySettingsStore store;
+    ui::StandaloneViewModel<presets::QuorvelPreset>::Ports ports;
+    ports.post = poster.poster();
+    ports.scheduler = &scheduler;
+    ports.settings = &store;
+    ui::StandaloneViewModel<presets::QuorvelPreset> model(preset, presets::Vertical::quorvel, nullptr, ports);
+    model.setOutputDirectory(dir / "out");
+    model.ingest({dir / "episode.wav"});
+    model.start();
+    ASSERT_TRUE(poster.pumpUntil([&] { return pipeline->reached(); }));
+    model.stopForQuit();
+    pipeline->release();
+    ASSERT_TRUE(poster.pumpUntil([&] { return !model.isRunInFlight(); }));
+
+    const auto& item = model.queueItems().at(0);
+    EXPECT_EQ(item.status, ProcessingStatus::cancelled);
+    EXPECT_EQ(item.errorMessage, std::nullopt);
+    for (const auto& line : model.logLines()) {
+        EXPECT_EQ(line.find("Could not start"), std::string::npos) << line;
+        EXPECT_EQ(line.find(" LUFS -> "), std::string::npos) << line; // the clean-up did not finish
+    }
+    EXPECT_TRUE(fs::is_empty(dir / "tmp")); // the work folder is removed
+    EXPECT_TRUE(!fs::exists(dir / "out") || fs::is_empty(dir / "out")); // no master: it stopped before
 }

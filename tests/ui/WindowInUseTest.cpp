@@ -17,6 +17,7 @@
 
 #include "core/ChildProcess.h"
 #include "core/Files.h"
+#include "core/StopSignal.h"
 #include "ui/DesktopDialogs.h"
 #include "ui/UiTexts.h"
 #include "WindowTestSupport.h"
@@ -232,7 +233,7 @@ struct QuitRig {
         window->setQuitHandler([this] { quit = true; });
     }
     ~QuitRig() {
-        core::setChildProcessesAllowed(true);
+        core::clearStopRequest();
         core::terminateRunningChildProcesses();
         poster.pumpUntil([this] { return !model->isRunInFlight(); });
         poster.pumpFor(200); // the cancel's own answer, posted from its waiting thread
@@ -283,6 +284,8 @@ TEST_P(QuitMidRun, AsksThenEndsTheChildrenRemovesTheWorkFoldersSavesAndQuits) {
     EXPECT_TRUE(core::runningChildProcessIds().empty());
     for (int pid : pids) EXPECT_FALSE(isAlive(pid)) << pid;
     for (const auto& f : folders) EXPECT_FALSE(fs::exists(f)) << f;
+    // Stopped, not failed: ending the programs was the user's doing.
+    for (const auto& item : rig.model->queueItems()) EXPECT_EQ(item.status, batch::ProcessingStatus::cancelled);
     EXPECT_EQ(rig.store.texts["namingPattern"], "{name}_pending_save");
     // Once stopped, closing goes through.
     EXPECT_TRUE(rig.window->close());
@@ -599,5 +602,5 @@ TEST(WindowInUse, QuitGivesUpWaitingForAnItemThatDoesNotStop) {
     EXPECT_FALSE(quit);
     EXPECT_TRUE(QTest::qWaitFor([&] { return quit; }, 3000));
     EXPECT_TRUE(rig.model->isRunInFlight());
-    core::setChildProcessesAllowed(true);
+    core::clearStopRequest();
 }
