@@ -372,7 +372,13 @@ TEST(QuorvelProcess, ConcurrentItemsShareOnePresetCopy) {
 
 TEST(QuorvelProcess, WithoutAnInjectedPipelineTheSharedOneIsUsed) {
     auto shared = std::make_shared<RecordingPipeline>();
+    const auto before = episode::sharedEpisodePipelinePointer();
     episode::setSharedEpisodePipeline(shared);
+    // Later tests in this process run real episodes through the shared pipeline.
+    struct Restore {
+        std::shared_ptr<episode::EpisodePipeline> pipeline;
+        ~Restore() { episode::setSharedEpisodePipeline(pipeline); }
+    } restore{before};
     QuorvelPreset p;
     batch::BatchItem item(core::Uuid::random(), "/in/a.wav");
     batch::ProcessingContext c;
