@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <ostream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <fmt/format.h>
@@ -202,6 +203,38 @@ TEST(ColourConversion, GrayProfileDoesNotReachAnRgbOutput) {
     EXPECT_TRUE(loaded.metadata.icc.empty());
     pipeline().write(loaded, dir / "out.jpg", 0.9);
     EXPECT_EQ(writtenProfile(dir / "out.jpg"), "none");
+}
+
+// Items convert their photos at once: lcms2 must give each the colours it
+// gives a photo converted alone.
+TEST(ColourConversion, EightThreadsConvertWhatOneConverts) {
+    constexpr int kThreads = 8, kRounds = 40;
+    testsupport::TempDir dir;
+    const fs::path photo = testsupport::magickPicture(dir / "photo.png", 64, 48);
+    std::vector<fs::path> inputs;
+    for (const char* target : {"default_cmyk.icc", "a98.icc"}) {
+        inputs.push_back(dir / fmt::format("{}.jpg", inputs.size()));
+        testsupport::runTool({"convert", photo.string(), "-profile", (kProfiles / "srgb.icc").string(), "-profile",
+                              (kProfiles / target).string(), inputs.back().string()});
+    }
+    inputs.push_back(testsupport::magickPicture(
+        dir / "gray.jpg", 64, 48, {"-colorspace", "Gray", "-profile", (kProfiles / "default_gray.icc").string()}));
+    std::vector<cv::Mat> expected;
+    for (const auto& input : inputs) expected.push_back(pipeline().loadImageOrFail(input).pixels);
+    std::vector<int> mismatches(kThreads, 0);
+    std::vector<std::thread> workers;
+    for (int t = 0; t < kThreads; ++t) {
+        workers.emplace_back([&, t] {
+            for (int round = 0; round < kRounds; ++round) {
+                const auto i = static_cast<std::size_t>((t + round) % static_cast<int>(inputs.size()));
+                const auto loaded = pipeline().loadImage(inputs[i]);
+                if (!loaded || cv::norm(loaded->pixels, expected[i], cv::NORM_INF) != 0)
+                    ++mismatches[static_cast<std::size_t>(t)];
+            }
+        });
+    }
+    for (auto& w : workers) w.join();
+    for (int t = 0; t < kThreads; ++t) EXPECT_EQ(mismatches[static_cast<std::size_t>(t)], 0) << "thread " << t;
 }
 
 } // namespace
