@@ -152,8 +152,11 @@ std::optional<Image> decodeKind(Bytes bytes, FileKind kind, const DecodeOptions&
         plain(decodeStb(bytes));
         break;
     case FileKind::unknown:
-        plain(decodeOpenCV(bytes));
-        if (!image) plain(decodeStb(bytes));
+        // No signature of ours: what reaches here is a kind stb_image knows
+        // (TGA above all; checkedSize asked stb for its size). OpenCV is kept
+        // out of it, since it would choose a decoder by its own signatures
+        // (GDAL for "DTED" at byte 140, through a copy written into /tmp).
+        plain(decodeStb(bytes));
         break;
     }
     if (!image || image->pixels.empty()) return std::nullopt;

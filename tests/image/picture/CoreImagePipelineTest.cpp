@@ -7,9 +7,13 @@
 #include <functional>
 #include <new>
 #include <string>
+#include <string_view>
 #include <tuple>
 #include <utility>
 #include <vector>
+
+#include <sys/inotify.h>
+#include <unistd.h>
 
 #include <opencv2/imgcodecs.hpp>
 
@@ -503,6 +507,36 @@ TEST(ImageCodecs, WholePicturesOfTheCutFormatsStillLoad) {
         ASSERT_EQ(odd.pixels.size(), expected.pixels.size()) << name;
         EXPECT_EQ(cv::norm(odd.pixels, expected.pixels, cv::NORM_INF), 0.0) << name;
     }
+}
+
+// A TGA has no signature: it goes to stb_image alone. One whose pixels
+// happen to spell "DTED" at byte 140 is what OpenCV's GDAL decoder claims,
+// and OpenCV hands GDAL a copy of the data written into /tmp; the load must
+// not reach it.
+TEST(ImageCodecs, ATGAIsReadByStbAloneWhateverItsBytesSpell) {
+    testsupport::TempDir dir;
+    const fs::path tga = testsupport::magickPicture(dir / "dted.tga", 64, 48);
+    std::fstream patch(tga, std::ios::in | std::ios::out | std::ios::binary);
+    patch.seekp(140);
+    patch.write("DTED", 4);
+    patch.close();
+
+    const int watch = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    ASSERT_GE(watch, 0);
+    ASSERT_GE(inotify_add_watch(watch, "/tmp", IN_CREATE), 0);
+    const auto image = pipeline().loadImageOrFail(tga);
+    std::vector<std::string> created;
+    alignas(inotify_event) char events[4096];
+    for (ssize_t n; (n = read(watch, events, sizeof events)) > 0;)
+        for (ssize_t at = 0; at < n;) {
+            const auto* event = reinterpret_cast<const inotify_event*>(events + at);
+            if (event->len > 0 && std::string_view(event->name).starts_with("__opencv_temp")) created.emplace_back(event->name);
+            at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+        }
+    close(watch);
+    EXPECT_EQ(image.width(), 64);
+    EXPECT_EQ(image.height(), 48);
+    EXPECT_TRUE(created.empty()) << created.front();
 }
 
 TEST(ImageCodecs, ShortagesOfMemoryAreToldAsSuch) {
