@@ -120,16 +120,19 @@ bool convertToSRGB(cv::Mat& rgba, const std::vector<std::uint8_t>& icc);
 // marker says.
 enum class InkStorage { plain, inverted };
 
-// CMYK samples (CV_8UC4: cyan, magenta, yellow, black) as opaque sRGB RGBA:
-// through the ICC profile when it is a CMYK one, otherwise through the
-// product of the inks (each colour is what its ink leaves of the light that
-// black lets through).
+// CMYK samples (CV_8UC4 or CV_16UC4: cyan, magenta, yellow, black) as
+// opaque sRGB RGBA of the same depth: through the ICC profile when it is a
+// CMYK one, otherwise through the product of the inks (each colour is what
+// its ink leaves of the light that black lets through).
 cv::Mat inksToSRGB(const cv::Mat& cmyk, InkStorage storage, const std::vector<std::uint8_t>& icc);
 
 // Whether an ICC profile describes RGB pixels (an RGB colour space that
 // lcms2 can read): the only profile an output may carry, as every encoder
 // writes RGB.
 bool describesRGB(const std::vector<std::uint8_t>& icc);
+
+// Whether an ICC profile describes CMYK inks (one lcms2 can read).
+bool describesInks(const std::vector<std::uint8_t>& icc);
 
 // Any 1-4 channel OpenCV matrix (BGR order, OpenCV's way) as RGBA at
 // 8U, 16U or 32F.

@@ -20,6 +20,7 @@
 #include "image/picture/ImageDecoders.h"
 #include "image/picture/JpegDecoder.h"
 #include "image/picture/PSDDecoder.h"
+#include "image/picture/TiffDecoder.h"
 
 namespace image {
 
@@ -109,20 +110,30 @@ std::optional<Image> decodeKind(Bytes bytes, FileKind kind, const DecodeOptions&
         image = Image{std::move(*pixels), {}};
         if (auto metadata = detail::readExiv2Metadata(bytes)) image->metadata = std::move(*metadata);
     };
+    // Inks have no RGB of their own, so they become sRGB here whatever the
+    // options, through the file's CMYK profile; that profile describes the
+    // inks, not the pixels made of them, and goes.
+    auto inksToSRGB = [&](detail::InkStorage storage, const std::vector<std::uint8_t>& icc) {
+        image->pixels = detail::inksToSRGB(image->pixels, storage, icc);
+        image->metadata.icc.clear();
+    };
     switch (kind) {
     case FileKind::jpeg: {
         auto jpeg = detail::decodeJpeg(bytes);
         if (!jpeg) break;
         plain(std::move(jpeg->pixels));
-        // Inks have no RGB of their own, so they become sRGB here whatever
-        // the options, through the file's CMYK profile; that profile
-        // describes the inks, not the pixels made of them, and goes.
-        if (jpeg->inks) {
-            image->pixels = detail::inksToSRGB(image->pixels, *jpeg->inks, image->metadata.icc);
-            image->metadata.icc.clear();
-        }
+        if (jpeg->inks) inksToSRGB(*jpeg->inks, image->metadata.icc);
         break;
     }
+    case FileKind::tiff:
+        if (auto tiff = detail::decodeProfiledCmykTiff(bytes)) {
+            plain(std::move(tiff->inks));
+            inksToSRGB(detail::InkStorage::plain, tiff->icc);
+            if (!tiff->alpha.empty()) cv::insertChannel(tiff->alpha, image->pixels, 3);
+        } else {
+            plain(decodeOpenCV(bytes));
+        }
+        break;
     case FileKind::heif:
         image = detail::decodeHeif(bytes, options.upright);
         turnedByDecoder = true;
@@ -140,7 +151,6 @@ std::optional<Image> decodeKind(Bytes bytes, FileKind kind, const DecodeOptions&
         image = detail::decodeExr(bytes);
         break;
     case FileKind::png:
-    case FileKind::tiff:
     case FileKind::bmp:
     case FileKind::webp:
         plain(decodeOpenCV(bytes));

@@ -410,6 +410,20 @@ INSTANTIATE_TEST_SUITE_P(
                     },
                     "cmyk.jpg is damaged: Premature end of JPEG file",
                     "the file is damaged: Premature end of JPEG file"},
+        // A print workflow's CMYK TIFF whose compressed strip is garbled
+        // part of the way in: libtiff says what it found.
+        LoadFailure{"garbled.tif",
+                    [](const fs::path& d, const std::string& n) {
+                        const std::string profiles = "/usr/share/color/icc/ghostscript/";
+                        testsupport::magickPicture(d / n, 400, 300,
+                                                   {"-profile", profiles + "srgb.icc", "-profile",
+                                                    profiles + "default_cmyk.icc", "-depth", "8", "-compress", "zip"});
+                        std::string bytes = core::readFile(d / n);
+                        std::fill(bytes.begin() + 2000, bytes.begin() + 4000, '\0');
+                        return written(d, n, bytes);
+                    },
+                    "garbled.tif is damaged: ZIPDecode: Decoding error at scanline 0",
+                    "the file is damaged: ZIPDecode: Decoding error at scanline 0"},
         LoadFailure{"stray.jpg",
                     [](const fs::path& d, const std::string& n) {
                         return testsupport::cutFile(
