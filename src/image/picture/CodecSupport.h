@@ -4,6 +4,7 @@
 // interface.
 
 #include <cstdint>
+#include <filesystem>
 #include <mutex>
 #include <optional>
 #include <span>
@@ -91,8 +92,42 @@ void declareOwnXmpPrefixes(const Exiv2::XmpData& xmp);
 void startHeif();
 heif_context* newHeifContext();
 
+// What a JPEG's segments before its picture data hold for Exiv2, found
+// from their markers, lengths and identifiers alone.
+struct JpegMetadataSegments {
+    std::uint64_t profileBytes = 0; // in all its ICC profile chunks
+    // An XMP packet Exiv2 parses: an XMP segment, or the XMP tag in the
+    // first directory of an EXIF segment.
+    bool xmp = false;
+};
+JpegMetadataSegments jpegMetadataSegments(Bytes bytes);
+
+// Thrown before Exiv2 reads a JPEG whose colour profile is larger than any
+// a JPEG can carry: Exiv2 regrows the profile for every chunk, which for
+// 100 MB takes about a minute.
+class OversizedProfile : public std::runtime_error {
+public:
+    // A JPEG holds a profile in at most 255 chunks (the chunk number is
+    // one byte) of at most 65,519 bytes: 15.9 MiB. Profiles themselves are
+    // kilobytes to a few megabytes.
+    static constexpr std::uint64_t kMaxBytes = std::uint64_t{16} << 20;
+    explicit OversizedProfile(std::uint64_t bytes)
+        : std::runtime_error("oversized colour profile"), bytes(bytes) {}
+    std::uint64_t bytes;
+};
+
+// An encoded file in memory opened by Exiv2 with its metadata read;
+// nothing when Exiv2 doesn't know the format. A JPEG's segments are
+// checked first (OversizedProfile), and Exiv2 reads one without the XMP
+// toolkit lock when they give it no XMP to parse. Throws Exiv2's errors.
+Exiv2::Image::AutoPtr readWithExiv2(Bytes bytes);
+// The same for a file Exiv2 opens by its path itself (it reads only the
+// parts of a camera raw it needs); throws core::FileError too.
+Exiv2::Image::AutoPtr readWithExiv2(const std::filesystem::path& path);
+
 // EXIF/IPTC/XMP/ICC as Exiv2 reads them from an encoded file in memory.
-// Nothing when Exiv2 doesn't know the format or the data is broken.
+// Nothing when Exiv2 doesn't know the format or the data is broken; throws
+// OversizedProfile.
 std::optional<ImageMetadata> readExiv2Metadata(Bytes bytes);
 
 // The EXIF orientation (1 to 8) the metadata gives, EXIF before XMP;

@@ -207,6 +207,8 @@ Image decode(Bytes bytes, const DecodeOptions& options, const std::filesystem::p
         throw ImageReadError::damaged(file, e.what());
     } catch (const detail::UnsupportedDocument& e) {
         throw std::visit([&](auto variant) { return ImageReadError::unsupported(file, variant); }, e.variant);
+    } catch (const detail::OversizedProfile& e) {
+        throw ImageReadError::oversizedProfile(file, e.bytes);
     } catch (const std::exception& e) {
         if (isOutOfMemory(e)) throw ImageReadError::notEnoughMemory(file, size);
         throw ImageReadError::damaged(file, e.what());
@@ -282,6 +284,12 @@ ImageReadError ImageReadError::unsupported(const std::filesystem::path& file, Jp
             ? fmt::format("a {}-bit JPEG; only 8-bit JPEGs are read", variant.count)
             : fmt::format("a JPEG with {} colour components; only Grayscale, RGB and CMYK JPEGs are read", variant.count);
     return {Kind::unsupported, fmt::format("{} is {}", file.filename().string(), reason), reason};
+}
+ImageReadError ImageReadError::oversizedProfile(const std::filesystem::path& file, std::uint64_t bytes) {
+    constexpr std::uint64_t kMiB = 1 << 20;
+    const std::string reason = fmt::format("a {} MB colour profile; profiles over {} MB aren't read",
+                                           (bytes + kMiB / 2) / kMiB, detail::OversizedProfile::kMaxBytes / kMiB);
+    return {Kind::unsupported, fmt::format("{} has {}", file.filename().string(), reason), reason};
 }
 ImageReadError ImageReadError::notEnoughMemory(const std::filesystem::path& file, PixelSize size) {
     const std::string dimensions = size.width > 0 && size.height > 0 ? " (" + sizeText(size) + ")" : "";
@@ -365,7 +373,11 @@ std::optional<ImageMetadata> readMetadata(const std::filesystem::path& path) {
     }
     const Bytes bytes = asBytes(contents);
     if (detail::sniff(bytes) == FileKind::heif) return detail::heifMetadata(bytes);
-    return detail::readExiv2Metadata(bytes);
+    try {
+        return detail::readExiv2Metadata(bytes);
+    } catch (const detail::OversizedProfile&) {
+        return std::nullopt;
+    }
 }
 
 } // namespace image
