@@ -167,10 +167,8 @@ std::optional<CaptureFacts> readFacts(const fs::path& path) {
     bool opened = false;
     std::string mime;
     try {
-        auto img = Exiv2::ImageFactory::open(path.string());
+        auto img = detail::readWithExiv2(path);
         if (img.get()) {
-            const auto xmp = detail::lockXmpToolkit();
-            img->readMetadata();
             facts.width = img->pixelWidth();
             facts.height = img->pixelHeight();
             facts.exif = img->exifData();

@@ -4,6 +4,7 @@
 // interface.
 
 #include <cstdint>
+#include <filesystem>
 #include <mutex>
 #include <optional>
 #include <span>
@@ -91,8 +92,42 @@ void declareOwnXmpPrefixes(const Exiv2::XmpData& xmp);
 void startHeif();
 heif_context* newHeifContext();
 
+// What a JPEG's segments before its picture data hold for Exiv2, found
+// from their markers, lengths and identifiers alone.
+struct JpegMetadataSegments {
+    std::uint64_t profileBytes = 0; // in all its ICC profile chunks
+    // An XMP packet Exiv2 parses: an XMP segment, or the XMP tag in the
+    // first directory of an EXIF segment.
+    bool xmp = false;
+};
+JpegMetadataSegments jpegMetadataSegments(Bytes bytes);
+
+// Thrown before Exiv2 reads a JPEG whose colour profile is larger than any
+// a JPEG can carry: Exiv2 regrows the profile for every chunk, which for
+// 100 MB takes about a minute.
+class OversizedProfile : public std::runtime_error {
+public:
+    // A JPEG holds a profile in at most 255 chunks (the chunk number is
+    // one byte) of at most 65,519 bytes: 15.9 MiB. Profiles themselves are
+    // kilobytes to a few megabytes.
+    static constexpr std::uint64_t kMaxBytes = std::uint64_t{16} << 20;
+    explicit OversizedProfile(std::uint64_t bytes)
+        : std::runtime_error("oversized colour profile"), bytes(bytes) {}
+    std::uint64_t bytes;
+};
+
+// An encoded file in memory opened by Exiv2 with its metadata read;
+// nothing when Exiv2 doesn't know the format. A JPEG's segments are
+// checked first (OversizedProfile), and Exiv2 reads one without the XMP
+// toolkit lock when they give it no XMP to parse. Throws Exiv2's errors.
+Exiv2::Image::AutoPtr readWithExiv2(Bytes bytes);
+// The same for a file Exiv2 opens by its path itself (it reads only the
+// parts of a camera raw it needs); throws core::FileError too.
+Exiv2::Image::AutoPtr readWithExiv2(const std::filesystem::path& path);
+
 // EXIF/IPTC/XMP/ICC as Exiv2 reads them from an encoded file in memory.
-// Nothing when Exiv2 doesn't know the format or the data is broken.
+// Nothing when Exiv2 doesn't know the format or the data is broken; throws
+// OversizedProfile.
 std::optional<ImageMetadata> readExiv2Metadata(Bytes bytes);
 
 // The EXIF orientation (1 to 8) the metadata gives, EXIF before XMP;
@@ -120,16 +155,19 @@ bool convertToSRGB(cv::Mat& rgba, const std::vector<std::uint8_t>& icc);
 // marker says.
 enum class InkStorage { plain, inverted };
 
-// CMYK samples (CV_8UC4: cyan, magenta, yellow, black) as opaque sRGB RGBA:
-// through the ICC profile when it is a CMYK one, otherwise through the
-// product of the inks (each colour is what its ink leaves of the light that
-// black lets through).
+// CMYK samples (CV_8UC4 or CV_16UC4: cyan, magenta, yellow, black) as
+// opaque sRGB RGBA of the same depth: through the ICC profile when it is a
+// CMYK one, otherwise through the product of the inks (each colour is what
+// its ink leaves of the light that black lets through).
 cv::Mat inksToSRGB(const cv::Mat& cmyk, InkStorage storage, const std::vector<std::uint8_t>& icc);
 
 // Whether an ICC profile describes RGB pixels (an RGB colour space that
 // lcms2 can read): the only profile an output may carry, as every encoder
 // writes RGB.
 bool describesRGB(const std::vector<std::uint8_t>& icc);
+
+// Whether an ICC profile describes CMYK inks (one lcms2 can read).
+bool describesInks(const std::vector<std::uint8_t>& icc);
 
 // Any 1-4 channel OpenCV matrix (BGR order, OpenCV's way) as RGBA at
 // 8U, 16U or 32F.

@@ -2,6 +2,8 @@
 // colours are converted through their profiles and profiles are judged.
 
 #include <array>
+#include <cstdint>
+#include <limits>
 #include <string_view>
 
 #include <lcms2.h>
@@ -107,17 +109,25 @@ bool grayToSRGB(const Profile& source, cv::Mat& rgba, const Layouts& layouts) {
 // The product of the inks: each colour is what its ink leaves of the light
 // that black lets through, in OpenCV's arithmetic (on inverted values) so
 // that pictures without a profile come out as they always have.
+template <typename Sample>
 void inkProduct(const cv::Mat& cmyk, InkStorage storage, cv::Mat& rgba) {
-    const int flip = storage == InkStorage::inverted ? 0 : 255;
+    constexpr std::uint32_t full = std::numeric_limits<Sample>::max();
+    constexpr int bits = 8 * sizeof(Sample);
+    const std::uint32_t flip = storage == InkStorage::inverted ? 0 : full;
     for (int y = 0; y < cmyk.rows; ++y) {
-        const std::uint8_t* in = cmyk.ptr<std::uint8_t>(y);
-        std::uint8_t* out = rgba.ptr<std::uint8_t>(y);
+        const Sample* in = cmyk.ptr<Sample>(y);
+        Sample* out = rgba.ptr<Sample>(y);
         for (int x = 0; x < cmyk.cols; ++x, in += 4, out += 4) {
-            const int k = in[3] ^ flip; // 255 - v for plain values
-            for (int c = 0; c < 3; ++c) out[c] = static_cast<std::uint8_t>(k - (((255 - (in[c] ^ flip)) * k) >> 8));
-            out[3] = 255;
+            const std::uint32_t k = in[3] ^ flip; // full - v for plain values
+            for (int c = 0; c < 3; ++c) out[c] = static_cast<Sample>(k - (((full - (in[c] ^ flip)) * k) >> bits));
+            out[3] = static_cast<Sample>(full);
         }
     }
+}
+
+bool hasColourSpace(const std::vector<std::uint8_t>& icc, cmsColorSpaceSignature space) {
+    const Profile profile(icc);
+    return profile && profile.colourSpace() == space;
 }
 
 } // namespace
@@ -141,22 +151,28 @@ bool convertToSRGB(cv::Mat& rgba, const std::vector<std::uint8_t>& icc) {
 }
 
 cv::Mat inksToSRGB(const cv::Mat& cmyk, InkStorage storage, const std::vector<std::uint8_t>& icc) {
-    CV_Assert(cmyk.type() == CV_8UC4);
+    CV_Assert(cmyk.type() == CV_8UC4 || cmyk.type() == CV_16UC4);
+    const bool wide = cmyk.depth() == CV_16U;
     // Alpha is set here: lcms2 writes only the colour of each pixel.
-    cv::Mat rgba(cmyk.size(), CV_8UC4, cv::Scalar(0, 0, 0, 255));
+    cv::Mat rgba(cmyk.size(), cmyk.type(), cv::Scalar::all(wide ? 65535 : 255));
     const Profile source(icc);
     if (source && source.colourSpace() == cmsSigCmykData) {
-        // TYPE_CMYK_8_REV: 255 is no ink.
-        const cmsUInt32Number layout = storage == InkStorage::inverted ? TYPE_CMYK_8_REV : TYPE_CMYK_8;
-        if (transformToSRGB(source, layout, cmyk, TYPE_RGBA_8, rgba, kPrintIntent, 0)) return rgba;
+        // The _REV layouts: the largest value is no ink.
+        const bool inverted = storage == InkStorage::inverted;
+        const cmsUInt32Number layout = wide ? (inverted ? TYPE_CMYK_16_REV : TYPE_CMYK_16)
+                                            : (inverted ? TYPE_CMYK_8_REV : TYPE_CMYK_8);
+        if (transformToSRGB(source, layout, cmyk, wide ? TYPE_RGBA_16 : TYPE_RGBA_8, rgba, kPrintIntent, 0))
+            return rgba;
     }
-    inkProduct(cmyk, storage, rgba);
+    if (wide)
+        inkProduct<std::uint16_t>(cmyk, storage, rgba);
+    else
+        inkProduct<std::uint8_t>(cmyk, storage, rgba);
     return rgba;
 }
 
-bool describesRGB(const std::vector<std::uint8_t>& icc) {
-    const Profile profile(icc);
-    return profile && profile.colourSpace() == cmsSigRgbData;
-}
+bool describesRGB(const std::vector<std::uint8_t>& icc) { return hasColourSpace(icc, cmsSigRgbData); }
+
+bool describesInks(const std::vector<std::uint8_t>& icc) { return hasColourSpace(icc, cmsSigCmykData); }
 
 } // namespace image::detail

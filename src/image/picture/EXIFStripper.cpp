@@ -74,9 +74,8 @@ bool canRewrite(Exiv2::Image& file, Option option) {
 std::optional<std::vector<std::uint8_t>> rewrittenMetadata(const std::vector<std::uint8_t>& bytes, Option option) {
     try {
         const auto xmp = detail::lockXmpToolkit();
-        auto file = Exiv2::ImageFactory::open(bytes.data(), static_cast<long>(bytes.size()));
+        auto file = detail::readWithExiv2(detail::Bytes(bytes.data(), bytes.size()));
         if (!file.get()) return std::nullopt;
-        file->readMetadata();
         if (!canRewrite(*file, option)) return std::nullopt;
         // clearMetadata() drops the colour profile with the rest; it is
         // part of the picture and goes back in.

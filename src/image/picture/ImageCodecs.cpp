@@ -20,6 +20,7 @@
 #include "image/picture/ImageDecoders.h"
 #include "image/picture/JpegDecoder.h"
 #include "image/picture/PSDDecoder.h"
+#include "image/picture/TiffDecoder.h"
 
 namespace image {
 
@@ -109,20 +110,30 @@ std::optional<Image> decodeKind(Bytes bytes, FileKind kind, const DecodeOptions&
         image = Image{std::move(*pixels), {}};
         if (auto metadata = detail::readExiv2Metadata(bytes)) image->metadata = std::move(*metadata);
     };
+    // Inks have no RGB of their own, so they become sRGB here whatever the
+    // options, through the file's CMYK profile; that profile describes the
+    // inks, not the pixels made of them, and goes.
+    auto inksToSRGB = [&](detail::InkStorage storage, const std::vector<std::uint8_t>& icc) {
+        image->pixels = detail::inksToSRGB(image->pixels, storage, icc);
+        image->metadata.icc.clear();
+    };
     switch (kind) {
     case FileKind::jpeg: {
         auto jpeg = detail::decodeJpeg(bytes);
         if (!jpeg) break;
         plain(std::move(jpeg->pixels));
-        // Inks have no RGB of their own, so they become sRGB here whatever
-        // the options, through the file's CMYK profile; that profile
-        // describes the inks, not the pixels made of them, and goes.
-        if (jpeg->inks) {
-            image->pixels = detail::inksToSRGB(image->pixels, *jpeg->inks, image->metadata.icc);
-            image->metadata.icc.clear();
-        }
+        if (jpeg->inks) inksToSRGB(*jpeg->inks, image->metadata.icc);
         break;
     }
+    case FileKind::tiff:
+        if (auto tiff = detail::decodeProfiledCmykTiff(bytes)) {
+            plain(std::move(tiff->inks));
+            inksToSRGB(detail::InkStorage::plain, tiff->icc);
+            if (!tiff->alpha.empty()) cv::insertChannel(tiff->alpha, image->pixels, 3);
+        } else {
+            plain(decodeOpenCV(bytes));
+        }
+        break;
     case FileKind::heif:
         image = detail::decodeHeif(bytes, options.upright);
         turnedByDecoder = true;
@@ -140,7 +151,6 @@ std::optional<Image> decodeKind(Bytes bytes, FileKind kind, const DecodeOptions&
         image = detail::decodeExr(bytes);
         break;
     case FileKind::png:
-    case FileKind::tiff:
     case FileKind::bmp:
     case FileKind::webp:
         plain(decodeOpenCV(bytes));
@@ -200,6 +210,8 @@ Image decode(Bytes bytes, const DecodeOptions& options, const std::filesystem::p
         throw ImageReadError::damaged(file, e.what());
     } catch (const detail::UnsupportedDocument& e) {
         throw std::visit([&](auto variant) { return ImageReadError::unsupported(file, variant); }, e.variant);
+    } catch (const detail::OversizedProfile& e) {
+        throw ImageReadError::oversizedProfile(file, e.bytes);
     } catch (const std::exception& e) {
         if (isOutOfMemory(e)) throw ImageReadError::notEnoughMemory(file, size);
         throw ImageReadError::damaged(file, e.what());
@@ -275,6 +287,12 @@ ImageReadError ImageReadError::unsupported(const std::filesystem::path& file, Jp
             ? fmt::format("a {}-bit JPEG; only 8-bit JPEGs are read", variant.count)
             : fmt::format("a JPEG with {} colour components; only Grayscale, RGB and CMYK JPEGs are read", variant.count);
     return {Kind::unsupported, fmt::format("{} is {}", file.filename().string(), reason), reason};
+}
+ImageReadError ImageReadError::oversizedProfile(const std::filesystem::path& file, std::uint64_t bytes) {
+    constexpr std::uint64_t kMiB = 1 << 20;
+    const std::string reason = fmt::format("a {} MB colour profile; profiles over {} MB aren't read",
+                                           (bytes + kMiB / 2) / kMiB, detail::OversizedProfile::kMaxBytes / kMiB);
+    return {Kind::unsupported, fmt::format("{} has {}", file.filename().string(), reason), reason};
 }
 ImageReadError ImageReadError::notEnoughMemory(const std::filesystem::path& file, PixelSize size) {
     const std::string dimensions = size.width > 0 && size.height > 0 ? " (" + sizeText(size) + ")" : "";
@@ -358,7 +376,11 @@ std::optional<ImageMetadata> readMetadata(const std::filesystem::path& path) {
     }
     const Bytes bytes = asBytes(contents);
     if (detail::sniff(bytes) == FileKind::heif) return detail::heifMetadata(bytes);
-    return detail::readExiv2Metadata(bytes);
+    try {
+        return detail::readExiv2Metadata(bytes);
+    } catch (const detail::OversizedProfile&) {
+        return std::nullopt;
+    }
 }
 
 } // namespace image

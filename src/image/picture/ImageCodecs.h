@@ -81,6 +81,9 @@ public:
     // JPEG with 2 colour components; only Grayscale, RGB and CMYK JPEGs are
     // read"
     static ImageReadError unsupported(const std::filesystem::path& file, JpegVariant variant);
+    // "<name> has a 100 MB colour profile; profiles over 16 MB aren't
+    // read"; reason "a 100 MB colour profile; ..."
+    static ImageReadError oversizedProfile(const std::filesystem::path& file, std::uint64_t bytes);
     // "Not enough memory to process <name> (W × H)"; reason "not enough
     // memory (W × H)". Without a size (0 × 0) the brackets are left out.
     static ImageReadError notEnoughMemory(const std::filesystem::path& file, PixelSize size);

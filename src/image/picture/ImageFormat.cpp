@@ -65,6 +65,7 @@ constexpr std::uint16_t kTagWidth = 0x0100;
 constexpr std::uint16_t kTagHeight = 0x0101;
 constexpr std::uint16_t kTagMake = 0x010F;
 constexpr std::uint16_t kTagDNGVersion = 0xC612;
+constexpr std::uint16_t kTagXmp = 0x02BC;
 
 std::optional<PixelSize> exrSize(Bytes b) {
     // Attributes follow the 8-byte magic and version: name\0 type\0 size value.
@@ -109,9 +110,13 @@ std::optional<PixelSize> webpSize(Bytes b) {
     return std::nullopt;
 }
 
-std::optional<PixelSize> jpegSize(Bytes b) {
-    // Walk the markers up to the first start-of-frame. Stray bytes between
-    // segments are passed over, as the decoder does.
+// Calls visit(marker, at, length) for each segment of a JPEG, in order,
+// `at` being where its marker is and `length` what its length field says
+// (meaningless for markers that have none, SOS and EOI among them), until
+// visit returns false. Stray bytes between segments are passed over, as
+// the decoder does.
+template <typename Visit>
+void walkJpegSegments(Bytes b, Visit visit) {
     std::size_t at = 2;
     while (at + 4 <= b.size()) {
         if (b[at] != 0xFF) {
@@ -128,16 +133,21 @@ std::optional<PixelSize> jpegSize(Bytes b) {
             continue;
         }
         const std::size_t length = (std::size_t{b[at + 2]} << 8) | b[at + 3];
-        const bool sof = marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC;
-        if (sof) {
-            if (at + 9 > b.size()) return std::nullopt;
-            const int h = (b[at + 5] << 8) | b[at + 6];
-            const int w = (b[at + 7] << 8) | b[at + 8];
-            return PixelSize{w, h};
-        }
+        if (!visit(marker, at, length)) return;
         at += 2 + length;
     }
-    return std::nullopt;
+}
+
+std::optional<PixelSize> jpegSize(Bytes b) {
+    // The size is in the first start-of-frame.
+    std::optional<PixelSize> size;
+    walkJpegSegments(b, [&](std::uint8_t marker, std::size_t at, std::size_t) {
+        const bool sof = marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC;
+        if (!sof) return true;
+        if (at + 9 <= b.size()) size = PixelSize{(b[at + 7] << 8) | b[at + 8], (b[at + 5] << 8) | b[at + 6]};
+        return false;
+    });
+    return size;
 }
 
 std::optional<PixelSize> heifSize(Bytes b) {
@@ -165,7 +175,43 @@ std::optional<PixelSize> rawSize(Bytes b) {
     return PixelSize{w, h};
 }
 
+// Whether an EXIF block (a TIFF header and directories) has an XMP packet
+// in its first directory, which Exiv2 hands to the XMP toolkit; also when
+// the block is too odd to tell.
+bool exifHoldsXmp(Bytes exif) {
+    const TiffHeader header(exif);
+    return !header.valid() || header.tag(kTagXmp).has_value();
+}
+
 } // namespace
+
+JpegMetadataSegments jpegMetadataSegments(Bytes b) {
+    using namespace std::string_view_literals;
+    // The identifiers as Exiv2 compares them (its ICC test stops before
+    // the terminating zero).
+    constexpr auto kIcc = "ICC_PROFILE"sv;
+    constexpr auto kXmp = "http://ns.adobe.com/xap/1.0/\0"sv;
+    constexpr auto kExif = "Exif\0\0"sv;
+    // An ICC segment's length counts itself (2 bytes), the identifier with
+    // its zero (12) and the chunk's number and count (2); the rest is the
+    // profile's.
+    constexpr std::size_t kIccHeader = 2 + 12 + 2;
+    JpegMetadataSegments found;
+    walkJpegSegments(b, [&](std::uint8_t marker, std::size_t at, std::size_t length) {
+        if (marker == 0xDA || marker == 0xD9) return false; // Exiv2 reads no further
+        const std::size_t body = at + 4;
+        if (marker == 0xE2 && startsWith(b, kIcc, body)) {
+            if (length > kIccHeader) found.profileBytes += length - kIccHeader;
+        } else if (marker == 0xE1 && startsWith(b, kXmp, body)) {
+            found.xmp = true;
+        } else if (marker == 0xE1 && startsWith(b, kExif, body)) {
+            const std::size_t from = body + kExif.size(), end = std::min(b.size(), at + 2 + length);
+            found.xmp = found.xmp || exifHoldsXmp(b.subspan(from, end > from ? end - from : 0));
+        }
+        return true;
+    });
+    return found;
+}
 
 FileKind sniff(Bytes b) {
     if (startsWith(b, "\xFF\xD8\xFF")) return FileKind::jpeg;

@@ -7,6 +7,7 @@
 #include <exiv2/exiv2.hpp>
 #include <opencv2/imgproc.hpp>
 
+#include "core/Files.h"
 #include "image/picture/CodecSupport.h"
 
 namespace image::detail {
@@ -70,15 +71,50 @@ void declareOwnXmpPrefixes(const Exiv2::XmpData& xmp) {
     }
 }
 
-std::optional<ImageMetadata> readExiv2Metadata(Bytes bytes) {
+namespace {
+
+// Reads the metadata of `file`, opened from `contents`.
+void readBounded(Exiv2::Image& file, Bytes contents) {
+    bool xmp = true;
+    if (file.imageType() == Exiv2::ImageType::jpeg) {
+        const JpegMetadataSegments segments = jpegMetadataSegments(contents);
+        if (segments.profileBytes > OversizedProfile::kMaxBytes) throw OversizedProfile(segments.profileBytes);
+        xmp = segments.xmp;
+    }
+    // Exiv2 reaches the XMP toolkit only through a packet it parses: a JPEG
+    // without one is read beside the items that hold the lock.
+    if (!xmp) {
+        file.readMetadata();
+        return;
+    }
+    const auto lock = lockXmpToolkit();
+    file.readMetadata();
+}
+
+} // namespace
+
+Exiv2::Image::AutoPtr readWithExiv2(Bytes bytes) {
     startExiv2();
+    auto file = Exiv2::ImageFactory::open(bytes.data(), static_cast<long>(bytes.size()));
+    if (file.get()) readBounded(*file, bytes);
+    return file;
+}
+
+Exiv2::Image::AutoPtr readWithExiv2(const std::filesystem::path& path) {
+    startExiv2();
+    auto file = Exiv2::ImageFactory::open(path.string());
+    if (!file.get()) return file;
+    // Only a JPEG's segments are looked at.
+    std::string contents;
+    if (file->imageType() == Exiv2::ImageType::jpeg) contents = core::readFile(path);
+    readBounded(*file, Bytes(reinterpret_cast<const std::uint8_t*>(contents.data()), contents.size()));
+    return file;
+}
+
+std::optional<ImageMetadata> readExiv2Metadata(Bytes bytes) {
     try {
-        auto file = Exiv2::ImageFactory::open(bytes.data(), static_cast<long>(bytes.size()));
+        auto file = readWithExiv2(bytes);
         if (!file.get()) return std::nullopt;
-        {
-            const auto xmp = lockXmpToolkit();
-            file->readMetadata();
-        }
         ImageMetadata metadata;
         metadata.exif = file->exifData();
         metadata.iptc = file->iptcData();
@@ -88,6 +124,8 @@ std::optional<ImageMetadata> readExiv2Metadata(Bytes bytes) {
             metadata.icc.assign(icc->pData_, icc->pData_ + icc->size_);
         }
         return metadata;
+    } catch (const OversizedProfile&) {
+        throw;
     } catch (const Exiv2::AnyError&) {
         return std::nullopt;
     } catch (const std::exception&) {

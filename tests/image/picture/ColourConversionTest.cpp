@@ -64,24 +64,27 @@ double meanDifference(const cv::Mat& a, const cv::Mat& b) {
     return sum / (3.0 * a.total());
 }
 
-// A print workflow's JPEG: the rose turned into SWOP CMYK by ImageMagick,
+// A print workflow's file: the rose turned into SWOP CMYK by ImageMagick,
 // which embeds the CMYK profile as Photoshop does.
-fs::path profiledCmykJpeg(const fs::path& dir) {
+fs::path profiledCmyk(const fs::path& dir, const std::string& name, const std::vector<std::string>& options) {
     const fs::path photo = testsupport::magickPicture(dir / "photo.png", 160, 120);
-    const fs::path cmyk = dir / "cmyk.jpg";
-    testsupport::runTool({"convert", photo.string(), "-profile", (kProfiles / "srgb.icc").string(), "-profile",
-                          (kProfiles / "default_cmyk.icc").string(), cmyk.string()});
+    const fs::path cmyk = dir / name;
+    std::vector<std::string> argv{"convert", photo.string(), "-profile", (kProfiles / "srgb.icc").string(),
+                                  "-profile", (kProfiles / "default_cmyk.icc").string()};
+    argv.insert(argv.end(), options.begin(), options.end());
+    argv.push_back(cmyk.string());
+    testsupport::runTool(argv);
     return cmyk;
 }
 
-// The file's inks as ImageMagick reads them (0 is no ink) taken to sRGB
-// by lcms2 through the profile the file carries, as printed (relative
+// The file's inks as ImageMagick reads them (0 is no ink, 8 bits) taken to
+// sRGB by lcms2 through the profile the file carries, as printed (relative
 // colorimetric).
-cv::Mat lcmsConversion(const fs::path& cmykJpeg, const fs::path& dir) {
+cv::Mat lcmsConversion(const fs::path& cmykFile, const fs::path& dir) {
     const fs::path raw = dir / "inks.cmyk", icc = dir / "embedded.icc";
-    testsupport::runTool({"convert", cmykJpeg.string(), "-depth", "8", "cmyk:" + raw.string()});
-    testsupport::runTool({"convert", cmykJpeg.string(), icc.string()});
-    const auto header = image::loadPixelSize(cmykJpeg);
+    testsupport::runTool({"convert", cmykFile.string(), "-depth", "8", "cmyk:" + raw.string()});
+    testsupport::runTool({"convert", cmykFile.string(), icc.string()});
+    const auto header = image::loadPixelSize(cmykFile);
     auto inks = bytesOf(raw);
     EXPECT_EQ(inks.size(), static_cast<std::size_t>(header.width) * header.height * 4);
     const auto profileBytes = bytesOf(icc);
@@ -99,32 +102,57 @@ cv::Mat lcmsConversion(const fs::path& cmykJpeg, const fs::path& dir) {
     return rgba;
 }
 
-TEST(ColourConversion, ProfiledCmykJpegComesOutAsLcmsConvertsItAndWritesNoCmykProfile) {
+struct CmykCase {
+    std::string file;                 // written by ImageMagick
+    std::vector<std::string> options; // ImageMagick's, for the file
+    double alpha;                     // the mean alpha it loads with, 0..1
+};
+
+void PrintTo(const CmykCase& c, std::ostream* out) { *out << c.file; }
+
+class ProfiledCmyk : public ::testing::TestWithParam<CmykCase> {};
+
+TEST_P(ProfiledCmyk, ComesOutAsLcmsConvertsItAndWritesNoCmykProfile) {
+    const auto& c = GetParam();
     testsupport::TempDir dir;
-    const fs::path cmyk = profiledCmykJpeg(dir.path());
+    const fs::path cmyk = profiledCmyk(dir.path(), c.file, c.options);
     ASSERT_EQ(writtenProfile(cmyk), "CMYK");
     const image::Image loaded = pipeline().loadImageOrFail(cmyk);
     const cv::Mat reference = lcmsConversion(cmyk, dir.path());
     ASSERT_EQ(loaded.pixels.size(), reference.size());
-    const double difference = meanDifference(loaded.pixels, reference);
-    const cv::Scalar mean = cv::mean(loaded.pixels), expected = cv::mean(reference);
+    cv::Mat pixels = loaded.pixels;
+    if (pixels.depth() == CV_16U) pixels.convertTo(pixels, CV_8U, 1.0 / 257.0);
+    const double difference = meanDifference(pixels, reference);
+    const cv::Scalar mean = cv::mean(pixels), expected = cv::mean(reference);
     const std::string figures = fmt::format("mean difference {:.2f}, mean RGB {:.0f}/{:.0f}/{:.0f}, lcms2's {:.0f}/{:.0f}/{:.0f}",
                                             difference, mean[0], mean[1], mean[2], expected[0], expected[1], expected[2]);
     RecordProperty("figures", figures);
     EXPECT_LE(difference, 3.0) << figures;
-    cv::Mat alpha;
-    cv::extractChannel(loaded.pixels, alpha, 3);
-    double lowestAlpha = 0;
-    cv::minMaxLoc(alpha, &lowestAlpha);
-    EXPECT_EQ(lowestAlpha, 255.0);
+    EXPECT_NEAR(mean[3], c.alpha * 255.0, 1.0);
     // The profile that describes the inks stays behind: the written files
     // are sRGB, as the pixels are.
     EXPECT_TRUE(loaded.metadata.icc.empty());
-    for (const char* name : {"out.jpg", "out.png"}) {
+    for (const char* name : {"out.jpg", "out.png", "out.tif"}) {
         pipeline().write(loaded, dir / name, 0.9);
         EXPECT_EQ(writtenProfile(dir / name), "none") << name;
     }
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, ProfiledCmyk,
+    ::testing::Values(CmykCase{"cmyk.jpg", {}, 1.0}, CmykCase{"lzw.tif", {"-depth", "8", "-compress", "lzw"}, 1.0},
+                      CmykCase{"deep.tif", {"-depth", "16", "-compress", "zip"}, 1.0},
+                      CmykCase{"tiled.tif", {"-depth", "8", "-define", "tiff:tile-geometry=64x64"}, 1.0},
+                      // A fifth sample, unassociated alpha: the picture's transparency.
+                      CmykCase{"alpha.tif",
+                               {"-alpha", "set", "-channel", "A", "-evaluate", "set", "50%", "+channel", "-depth", "8"},
+                               0.5}),
+    [](const ::testing::TestParamInfo<CmykCase>& info) {
+        std::string id = info.param.file;
+        for (char& c : id)
+            if (c == '.') c = '_';
+        return id;
+    });
 
 // CMYK samples with no profile are the product of their inks, whichever way
 // they are stored: inverted under an Adobe marker, plain without one.

@@ -21,6 +21,7 @@
 #include "core/Error.h"
 #include "core/Files.h"
 #include "image/picture/CoreImagePipeline.h"
+#include "image/picture/EXIFStripper.h"
 #include "image/picture/ImageCodecs.h"
 #include "support/BrokenFiles.h"
 #include "support/TestSupport.h"
@@ -414,6 +415,20 @@ INSTANTIATE_TEST_SUITE_P(
                     },
                     "cmyk.jpg is damaged: Premature end of JPEG file",
                     "the file is damaged: Premature end of JPEG file"},
+        // A print workflow's CMYK TIFF whose compressed strip is garbled
+        // part of the way in: libtiff says what it found.
+        LoadFailure{"garbled.tif",
+                    [](const fs::path& d, const std::string& n) {
+                        const std::string profiles = "/usr/share/color/icc/ghostscript/";
+                        testsupport::magickPicture(d / n, 400, 300,
+                                                   {"-profile", profiles + "srgb.icc", "-profile",
+                                                    profiles + "default_cmyk.icc", "-depth", "8", "-compress", "zip"});
+                        std::string bytes = core::readFile(d / n);
+                        std::fill(bytes.begin() + 2000, bytes.begin() + 4000, '\0');
+                        return written(d, n, bytes);
+                    },
+                    "garbled.tif is damaged: ZIPDecode: Decoding error at scanline 0",
+                    "the file is damaged: ZIPDecode: Decoding error at scanline 0"},
         LoadFailure{"stray.jpg",
                     [](const fs::path& d, const std::string& n) {
                         return testsupport::cutFile(
@@ -474,6 +489,41 @@ INSTANTIATE_TEST_SUITE_P(
                     "large.psb is a large-format (PSB) Photoshop document; only standard (PSD) documents are read",
                     "a large-format (PSB) Photoshop document; only standard (PSD) documents are read"}),
     describe);
+
+// A small JPEG carrying 100 MB of colour profile in 1601 chunks, past the
+// 255 a JPEG can number: refused before Exiv2 (which would regrow the
+// profile for every chunk, for about a minute) reads it, wherever the file
+// is read.
+TEST(ImageCodecs, ColourProfileLargerThanAJpegCanCarryIsRefusedUnread) {
+    testsupport::TempDir dir;
+    const std::string photo = core::readFile(testsupport::magickPicture(dir / "small.jpg", 40, 30));
+    std::string chunk = "\xFF\xE2\xFF\xFF";
+    chunk += std::string("ICC_PROFILE\0", 12);
+    chunk += "\x01\xFF";
+    chunk.resize(2 + 0xFFFF, '\x5A');
+    std::string bytes = photo.substr(0, 2);
+    for (int i = 0; i < 1601; ++i) bytes += chunk;
+    bytes += photo.substr(2);
+    const fs::path hostile = written(dir.path(), "profile.jpg", bytes);
+
+    const std::string reason = "a 100 MB colour profile; profiles over 16 MB aren't read";
+    try {
+        (void)pipeline().loadImageOrFail(hostile);
+        ADD_FAILURE() << "no error";
+    } catch (const image::ImageReadError& e) {
+        EXPECT_EQ(std::string(e.what()), "profile.jpg has " + reason);
+        EXPECT_EQ(e.reason(), reason);
+    }
+    EXPECT_FALSE(image::readMetadata(hostile));
+    try {
+        image::EXIFStripper().stripMetadata(hostile, dir / "stripped.jpg",
+                                            image::EXIFStripper::StripOption::stripGPSOnly, 0.9);
+        ADD_FAILURE() << "no error from the stripper";
+    } catch (const image::EXIFStripper::EXIFError& e) {
+        EXPECT_EQ(std::string(e.what()), "Cannot open image source at " + hostile.string() + ": " + reason);
+    }
+    EXPECT_FALSE(fs::exists(dir / "stripped.jpg"));
+}
 
 TEST(ImageCodecs, WholePicturesOfTheCutFormatsStillLoad) {
     // The same pictures as above, uncut: the checks don't refuse good files.
