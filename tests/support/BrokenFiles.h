@@ -9,6 +9,7 @@
 #include <cmath>
 #include <cstdint>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include <fmt/format.h>
@@ -72,13 +73,69 @@ inline fs::path pngHeaderClaiming(const fs::path& path, std::uint32_t width, std
     return path;
 }
 
+// A place in a JPEG's picture data: `percent` of the way into its longest
+// entropy-coded segment (a scan's data up to the next marker other than a
+// restart marker), moved on so that it splits no FF 00 pair and starts no
+// marker.
+inline std::size_t placeInScanData(const std::string& bytes, int percent) {
+    auto at = [&](std::size_t i) { return static_cast<std::uint8_t>(bytes.at(i)); };
+    std::size_t start = 0, end = 0;
+    for (std::size_t i = 2; i + 4 < bytes.size() && at(i + 1) != 0xD9;) {
+        const std::size_t segment = i + 2 + (std::size_t{at(i + 2)} << 8 | at(i + 3));
+        if (at(i + 1) != 0xDA) {
+            i = segment;
+            continue;
+        }
+        std::size_t j = segment;
+        while (!(at(j) == 0xFF && at(j + 1) != 0 && (at(j + 1) < 0xD0 || at(j + 1) > 0xD7))) ++j;
+        if (j - segment > end - start) std::tie(start, end) = std::tuple(segment, j);
+        i = j;
+    }
+    std::size_t place = start + (end - start) * static_cast<std::size_t>(percent) / 100;
+    while (at(place - 1) == 0xFF || at(place) == 0xFF) ++place;
+    return place;
+}
+
+// 32 bytes of no pattern a decoder would know, and no 0xFF (so no marker).
+inline std::string scrambledBytes() {
+    std::string bytes;
+    for (int k = 0; k < 32; ++k) bytes += static_cast<char>((k * 89 + 43) % 255);
+    return bytes;
+}
+
+// `patch` put into a JPEG's picture data (the middle unless `percent`
+// says otherwise): inserted, or over as many bytes.
+enum class ScanPatch { insert, overwrite };
+inline fs::path patchScanData(const fs::path& path, ScanPatch how, const std::string& patch, int percent = 50) {
+    auto bytes = core::readFile(path);
+    const std::size_t at = placeInScanData(bytes, percent);
+    if (how == ScanPatch::insert) bytes.insert(at, patch);
+    else bytes.replace(at, patch.size(), patch);
+    core::writeFileAtomically(path, bytes);
+    return path;
+}
+
+// `bytes` put before a JPEG's first marker `marker` (0xD9 the end, 0xDA the
+// first scan).
+inline fs::path insertBeforeMarker(const fs::path& path, std::uint8_t marker, const std::string& bytes) {
+    auto file = core::readFile(path);
+    const auto at = marker == 0xD9 ? file.rfind("\xFF\xD9") : file.find(std::string{'\xFF', static_cast<char>(marker)});
+    EXPECT_NE(at, std::string::npos) << path;
+    if (at != std::string::npos) file.insert(at, bytes);
+    core::writeFileAtomically(path, file);
+    return path;
+}
+
 // Three stray bytes before the first quantisation table of a JPEG: the
 // picture stays whole, libjpeg warns "extraneous bytes before marker".
-inline fs::path strayBytesBeforeTables(const fs::path& path) {
+inline fs::path strayBytesBeforeTables(const fs::path& path) { return insertBeforeMarker(path, 0xDB, "\x01\x02\x03"); }
+
+// The byte `offset` bytes into the first `found` in a file set to `value`.
+inline fs::path withByteAfter(const fs::path& path, const std::string& found, std::size_t offset, int value) {
     auto bytes = core::readFile(path);
-    const auto tables = bytes.find("\xFF\xDB");
-    EXPECT_NE(tables, std::string::npos) << path;
-    if (tables != std::string::npos) bytes.insert(tables, "\x01\x02\x03");
+    const auto at = bytes.find(found);
+    EXPECT_NE(at, std::string::npos) << path;
+    if (at != std::string::npos) bytes.at(at + offset) = static_cast<char>(value);
     core::writeFileAtomically(path, bytes);
     return path;
 }
@@ -100,14 +157,7 @@ inline fs::path withJfifVersion(const fs::path& path, int major, int minor) {
 // A JPEG's Adobe marker set to colour transform `code` (after "Adobe", the
 // version and two flag words): libjpeg warns "Unknown Adobe color transform
 // code 1" for a CMYK file and reads it as YCCK, which ImageMagick writes.
-inline fs::path withAdobeTransform(const fs::path& path, int code) {
-    auto bytes = core::readFile(path);
-    const auto at = bytes.find("Adobe");
-    EXPECT_NE(at, std::string::npos) << path;
-    if (at != std::string::npos) bytes.at(at + 11) = static_cast<char>(code);
-    core::writeFileAtomically(path, bytes);
-    return path;
-}
+inline fs::path withAdobeTransform(const fs::path& path, int code) { return withByteAfter(path, "Adobe", 11, code); }
 
 // A 12-bit greyscale JPEG (extended sequential), made by GDAL from a 16-bit
 // TIFF of ImageMagick's rose.
@@ -117,6 +167,21 @@ inline fs::path twelveBitJpeg(const fs::path& path) {
     runTool({"gdal_translate", "-q", "-of", "JPEG", "-ot", "UInt16", "-scale", "0", "65535", "0", "4095",
              deep.string(), path.string()});
     return path;
+}
+
+// A lossless JPEG (SOF3) of ImageMagick's rose, made by FFmpeg's encoder.
+inline fs::path losslessJpeg(const fs::path& path) {
+    const fs::path png = path.parent_path() / (path.stem().string() + ".png");
+    magickPicture(png, 32, 24);
+    runTool({"ffmpeg", "-nostdin", "-loglevel", "error", "-y", "-i", png.string(), "-c:v", "ljpeg", "-strict", "-1",
+             "-pix_fmt", "bgr24", path.string()});
+    return path;
+}
+
+// A baseline JPEG's frame marker (SOF0) changed to `marker`: libjpeg stops
+// at the marker of a process it doesn't decode before reading the frame.
+inline fs::path withFrameMarker(const fs::path& path, std::uint8_t marker) {
+    return withByteAfter(path, "\xFF\xC0", 1, marker);
 }
 
 namespace detail {

@@ -282,10 +282,19 @@ ImageReadError ImageReadError::unsupported(const std::filesystem::path& file, Ph
     return {Kind::unsupported, fmt::format("{} is {}", file.filename().string(), reason), reason};
 }
 ImageReadError ImageReadError::unsupported(const std::filesystem::path& file, JpegVariant variant) {
-    const std::string reason =
-        variant.kind == JpegVariant::Kind::precision
-            ? fmt::format("a {}-bit JPEG; only 8-bit JPEGs are read", variant.count)
-            : fmt::format("a JPEG with {} colour components; only Grayscale, RGB and CMYK JPEGs are read", variant.count);
+    constexpr std::string_view kProcesses = "only baseline and progressive JPEGs are read";
+    std::string reason;
+    switch (variant.kind) {
+    case JpegVariant::Kind::precision:
+        reason = fmt::format("a {}-bit JPEG; only 8-bit JPEGs are read", variant.count);
+        break;
+    case JpegVariant::Kind::colourComponents:
+        reason = fmt::format("a JPEG with {} colour components; only Grayscale, RGB and CMYK JPEGs are read",
+                             variant.count);
+        break;
+    case JpegVariant::Kind::lossless: reason = fmt::format("a lossless JPEG; {}", kProcesses); break;
+    case JpegVariant::Kind::hierarchical: reason = fmt::format("a hierarchical JPEG; {}", kProcesses); break;
+    }
     return {Kind::unsupported, fmt::format("{} is {}", file.filename().string(), reason), reason};
 }
 ImageReadError ImageReadError::oversizedProfile(const std::filesystem::path& file, std::uint64_t bytes) {

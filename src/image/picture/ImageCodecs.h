@@ -45,11 +45,12 @@ enum class PhotoshopVariant {
 };
 
 // JPEGs that are valid but not read: samples of other than 8 bits (12-bit
-// JPEGs), and colour models of other than 1, 3 or 4 components.
+// JPEGs), colour models of other than 1, 3 or 4 components, and the coding
+// processes libjpeg doesn't decode (lossless, hierarchical).
 struct JpegVariant {
-    enum class Kind { precision, colourComponents };
+    enum class Kind { precision, colourComponents, lossless, hierarchical };
     Kind kind;
-    int count; // bits per sample, or colour components
+    int count; // bits per sample, or colour components; 0 for a process
     bool operator==(const JpegVariant&) const = default;
 };
 
@@ -79,7 +80,8 @@ public:
     static ImageReadError unsupported(const std::filesystem::path& file, PhotoshopVariant variant);
     // "<name> is a 12-bit JPEG; only 8-bit JPEGs are read"; "<name> is a
     // JPEG with 2 colour components; only Grayscale, RGB and CMYK JPEGs are
-    // read"
+    // read"; "<name> is a lossless JPEG; only baseline and progressive JPEGs
+    // are read", and the same for a hierarchical one
     static ImageReadError unsupported(const std::filesystem::path& file, JpegVariant variant);
     // "<name> has a 100 MB colour profile; profiles over 16 MB aren't
     // read"; reason "a 100 MB colour profile; ..."

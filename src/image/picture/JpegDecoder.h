@@ -21,12 +21,13 @@ struct JpegPicture {
 };
 
 // Every warning libjpeg gives is judged by its code: one about missing or
-// corrupt picture data (a file cut short, corrupt entropy data) throws
-// DamagedData with libjpeg's text; one about a header field (stray bytes
-// between segments, an unknown JFIF version or Adobe transform) loses
-// nothing. A valid JPEG of a kind not read (12-bit, 2 colour components)
-// throws UnsupportedDocument. Nothing when libjpeg can't read the file;
-// std::bad_alloc when it runs out of memory.
+// corrupt picture data (a file cut short, corrupt entropy data, stray bytes
+// after a scan's data) throws DamagedData with libjpeg's text; one about a
+// header field (stray bytes between segments, an unknown JFIF version or
+// Adobe transform) loses nothing. A valid JPEG of a kind not read (12-bit,
+// 2 colour components, lossless, hierarchical) throws UnsupportedDocument.
+// Nothing when libjpeg can't read the file; std::bad_alloc when it runs out
+// of memory.
 std::optional<JpegPicture> decodeJpeg(Bytes bytes);
 
 } // namespace image::detail

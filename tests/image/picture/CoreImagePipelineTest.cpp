@@ -315,7 +315,8 @@ struct LoadFailure {
     std::string reason; // the part a caller puts after its own text
 };
 
-std::string describe(const ::testing::TestParamInfo<LoadFailure>& info) {
+template <class Case>
+std::string describe(const ::testing::TestParamInfo<Case>& info) {
     std::string id;
     for (char c : info.param.name) id += std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
     return id;
@@ -455,6 +456,16 @@ INSTANTIATE_TEST_SUITE_P(
                     [](const fs::path& d, const std::string& n) { return testsupport::twelveBitJpeg(d / n); },
                     "twelve.jpg is a 12-bit JPEG; only 8-bit JPEGs are read",
                     "a 12-bit JPEG; only 8-bit JPEGs are read"},
+        LoadFailure{"lossless.jpg",
+                    [](const fs::path& d, const std::string& n) { return testsupport::losslessJpeg(d / n); },
+                    "lossless.jpg is a lossless JPEG; only baseline and progressive JPEGs are read",
+                    "a lossless JPEG; only baseline and progressive JPEGs are read"},
+        LoadFailure{"hierarchical.jpg",
+                    [](const fs::path& d, const std::string& n) {
+                        return testsupport::withFrameMarker(testsupport::magickPicture(d / n, 32, 24), 0xC5);
+                    },
+                    "hierarchical.jpg is a hierarchical JPEG; only baseline and progressive JPEGs are read",
+                    "a hierarchical JPEG; only baseline and progressive JPEGs are read"},
         LoadFailure{"two.jpg",
                     [](const fs::path& d, const std::string& n) {
                         coretest::writeLibjpeg(d / n, cv::Mat(24, 32, CV_8UC2, cv::Scalar(90, 200)),
@@ -488,7 +499,7 @@ INSTANTIATE_TEST_SUITE_P(
                     },
                     "large.psb is a large-format (PSB) Photoshop document; only standard (PSD) documents are read",
                     "a large-format (PSB) Photoshop document; only standard (PSD) documents are read"}),
-    describe);
+    describe<LoadFailure>);
 
 // A small JPEG carrying 100 MB of colour profile in 1601 chunks, past the
 // 255 a JPEG can number: refused before Exiv2 (which would regrow the
@@ -588,6 +599,107 @@ TEST(ImageCodecs, ATGAIsReadByStbAloneWhateverItsBytesSpell) {
     EXPECT_EQ(image.height(), 48);
     EXPECT_TRUE(created.empty()) << created.front();
 }
+
+// How a JPEG's picture data is laid out: one sequential scan, progressive
+// scans (jpegtran -progressive), or a restart marker after every row of
+// blocks (jpegtran -restart 1).
+enum class JpegLayout { baseline, progressive, restarts };
+
+// A camera-like photo: ImageMagick's rose at 640 x 480 with sensor noise,
+// in `layout`.
+fs::path noisyPhoto(const fs::path& path, JpegLayout layout) {
+    const fs::path made = path.parent_path() / ("made-" + path.filename().string());
+    testsupport::magickPicture(made, 640, 480, {"-seed", "5", "-attenuate", "0.6", "+noise", "Gaussian"});
+    if (layout == JpegLayout::baseline) {
+        fs::copy_file(made, path);
+    } else {
+        const std::vector<std::string> option = layout == JpegLayout::progressive ? std::vector<std::string>{"-progressive"}
+                                                                                  : std::vector<std::string>{"-restart", "1"};
+        std::vector<std::string> argv{"jpegtran"};
+        argv.insert(argv.end(), option.begin(), option.end());
+        argv.insert(argv.end(), {"-outfile", path.string(), made.string()});
+        testsupport::runTool(argv);
+    }
+    return path;
+}
+
+// Four FF 00 pairs: 32 one bits, longer than any Huffman code.
+std::string allOneBits() {
+    std::string bytes;
+    for (int i = 0; i < 4; ++i) bytes += std::string("\xFF\x00", 2);
+    return bytes;
+}
+
+// A JPEG changed in or around its picture data, and whether that damages
+// the picture.
+struct ScanChange {
+    std::string name;
+    JpegLayout layout;
+    std::function<fs::path(const fs::path&)> change;
+    bool damaged;
+};
+
+class JpegScanChange : public ::testing::TestWithParam<ScanChange> {};
+
+// Bytes inserted into or overwritten in a scan's data fail the picture
+// however the data is laid out: a scan that ends before its bytes do (stray
+// bytes before the end or a restart marker), or a code that fits no
+// Huffman table. Padding after the picture data and stray bytes before the
+// first scan lose nothing: the picture is the clean file's.
+TEST_P(JpegScanChange, DamageFailsAndPaddingLoads) {
+    const auto& c = GetParam();
+    testsupport::TempDir dir;
+    const fs::path clean = noisyPhoto(dir / "clean.jpg", c.layout);
+    fs::copy_file(clean, dir / c.name);
+    const fs::path changed = c.change(dir / c.name);
+    if (c.damaged) {
+        try {
+            (void)pipeline().loadImageOrFail(changed);
+            FAIL() << "no error for " << c.name;
+        } catch (const image::ImageReadError& e) {
+            EXPECT_EQ(e.kind(), image::ImageReadError::Kind::damaged) << e.what();
+            EXPECT_EQ(std::string(e.what()).rfind(c.name + " is damaged: Corrupt JPEG data: ", 0), 0u) << e.what();
+        }
+    } else {
+        const auto loaded = pipeline().loadImageOrFail(changed);
+        const auto expected = pipeline().loadImageOrFail(clean);
+        ASSERT_EQ(loaded.pixels.size(), expected.pixels.size());
+        EXPECT_EQ(cv::norm(loaded.pixels, expected.pixels, cv::NORM_INF), 0.0);
+    }
+}
+
+fs::path inserted(const fs::path& p) {
+    return testsupport::patchScanData(p, testsupport::ScanPatch::insert, testsupport::scrambledBytes());
+}
+fs::path overwritten(const fs::path& p) {
+    return testsupport::patchScanData(p, testsupport::ScanPatch::overwrite, testsupport::scrambledBytes());
+}
+// Two bytes of padding: in this photo libjpeg's bit buffer stops short of
+// them, so libjpeg tells them as stray bytes before the end marker.
+fs::path paddedBeforeEnd(const fs::path& p) { return testsupport::insertBeforeMarker(p, 0xD9, std::string(2, '\0')); }
+
+// Only a sequential scan without restart markers takes libjpeg-turbo's fast
+// Huffman decoder, which passes over codes that fit no table: all one bits
+// are tried there alone, at a place where the fast decoder then finds its
+// way back to the end of the data with nothing to tell.
+INSTANTIATE_TEST_SUITE_P(
+    Files, JpegScanChange,
+    ::testing::Values(
+        ScanChange{"inserted.jpg", JpegLayout::baseline, inserted, true},
+        ScanChange{"overwritten.jpg", JpegLayout::baseline, overwritten, true},
+        ScanChange{"ones.jpg", JpegLayout::baseline,
+                   [](const fs::path& p) {
+                       return testsupport::patchScanData(p, testsupport::ScanPatch::overwrite, allOneBits(), 47);
+                   },
+                   true},
+        ScanChange{"progressive-inserted.jpg", JpegLayout::progressive, inserted, true},
+        ScanChange{"progressive-overwritten.jpg", JpegLayout::progressive, overwritten, true},
+        ScanChange{"restart-inserted.jpg", JpegLayout::restarts, inserted, true},
+        ScanChange{"restart-overwritten.jpg", JpegLayout::restarts, overwritten, true},
+        ScanChange{"padded.jpg", JpegLayout::baseline, paddedBeforeEnd, false},
+        ScanChange{"stray-before-scan.jpg", JpegLayout::progressive,
+                   [](const fs::path& p) { return testsupport::insertBeforeMarker(p, 0xDA, "\x01\x02\x03"); }, false}),
+    describe<ScanChange>);
 
 TEST(ImageCodecs, ShortagesOfMemoryAreToldAsSuch) {
     EXPECT_TRUE(image::isOutOfMemory(std::bad_alloc()));
