@@ -28,7 +28,7 @@ template <typename App> ui::DesktopEntry entryOf(std::string categories) {
 std::optional<ui::DesktopEntry> entryFor(std::string_view id) {
     if (id == ui::QuorvelApp::kDesktopId) return entryOf<ui::QuorvelApp>("AudioVideo;Audio;");
     if (id == ui::HalvaneApp::kDesktopId) return entryOf<ui::HalvaneApp>("Graphics;Photography;");
-    if (id == ui::ZentrixApp::kDesktopId) return entryOf<ui::ZentrixApp>("Graphics;Development;");
+    if (id == ui::ZentrixApp::kDesktopId) return entryOf<ui::ZentrixApp>("Graphics;3DGraphics;");
     return std::nullopt;
 }
 

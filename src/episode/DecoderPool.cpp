@@ -12,6 +12,7 @@
 
 #include <pocketsphinx.h>
 #include <sphinxbase/err.h>
+#include <sphinxbase/feat.h>
 #include <sphinxbase/logmath.h>
 #include <sphinxbase/ngram_model.h>
 
@@ -67,6 +68,17 @@ ps_decoder_t* makeDecoder(const Transcriber::SpeechModel& model, const std::stri
     ps_default_search_args(config);
     ps_decoder_t* ps = ps_init(config);
     cmd_ln_free_r(config); // the decoder holds its own reference
+    if (!ps) return nullptr;
+    // The model normalises each utterance by its own cepstral mean. The
+    // transcriber does that itself and feeds the normalised cepstra in
+    // blocks (so that a quit is seen inside an utterance); block input would
+    // make the decoder switch to a running mean of its own, so it does none.
+    feat_t* feat = ps_get_feat(ps);
+    if (feat->cmn != CMN_BATCH || feat->agc != AGC_NONE || !feat->cmn_struct) {
+        ps_free(ps);
+        return nullptr;
+    }
+    feat->cmn = CMN_NONE;
     return ps;
 }
 

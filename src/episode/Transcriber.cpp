@@ -19,6 +19,9 @@
 #include <thread>
 
 #include <pocketsphinx.h>
+#include <sphinxbase/cmn.h>
+#include <sphinxbase/fe.h>
+#include <sphinxbase/feat.h>
 #include <unicode/locid.h>
 
 #include "audio/PCMStream.h"
@@ -162,15 +165,72 @@ std::string wordText(const char* token) {
     return text;
 }
 
+// The utterance's cepstra, made by the decoder's own front end as one call
+// with the whole utterance makes them (all frames, then the tail's), and
+// normalised by the utterance's own mean as the model asks (batch CMN). The
+// decoder itself does no normalisation (DecoderPool), so these can be fed
+// to it in blocks and still decode to the words of a whole-utterance call.
+struct Cepstra {
+    std::vector<mfcc_t> values;
+    std::vector<mfcc_t*> frames;
+};
+
+Cepstra utteranceCepstra(ps_decoder_t* ps, std::span<const std::int16_t> samples) {
+    Cepstra c;
+    fe_t* fe = ps_get_fe(ps);
+    feat_t* feat = ps_get_feat(ps);
+    const auto width = static_cast<std::size_t>(fe_get_output_size(fe));
+    fe_start_utt(fe);
+    std::size_t left = samples.size();
+    int32 count = 0;
+    if (fe_process_frames(fe, nullptr, &left, nullptr, &count, nullptr) < 0 || count < 0) return c;
+    c.values.resize((static_cast<std::size_t>(count) + 1) * width);
+    for (std::size_t f = 0; f <= static_cast<std::size_t>(count); ++f) c.frames.push_back(&c.values[f * width]);
+    const std::int16_t* data = samples.data();
+    left = samples.size();
+    if (fe_process_frames(fe, &data, &left, c.frames.data(), &count, nullptr) < 0) return {};
+    int32 tail = 0;
+    fe_end_utt(fe, c.frames[static_cast<std::size_t>(count)], &tail);
+    c.frames.resize(static_cast<std::size_t>(count + tail));
+    if (!c.frames.empty()) cmn(feat->cmn_struct, c.frames.data(), feat->varnorm, static_cast<int32>(c.frames.size()));
+    return c;
+}
+
 // Decodes one utterance (its samples start at `firstFrame`) on a decoder
-// brought back to its starting state first.
+// brought back to its starting state first. The cepstra go to the search a
+// few frames at a time, so that a quit is seen within 0.1 s of audio; a
+// stopped utterance is ended, so the decoder goes back to the pool ready for
+// the next one.
 std::vector<CaptionWord> decodeUtterance(const DecoderPool::Lease& decoder, std::span<const std::int16_t> samples,
                                          std::size_t firstFrame) {
     std::vector<CaptionWord> words;
     ps_decoder_t* ps = decoder.get();
     decoder.restart();
     if (samples.empty() || ps_start_utt(ps) < 0) return words;
-    ps_process_raw(ps, samples.data(), samples.size(), FALSE, TRUE);
+    Cepstra cepstra = utteranceCepstra(ps, samples);
+    // A decoder fed piece by piece keeps the features of one cepstrum buffer
+    // (a feature window, 2w+1 frames) beyond the frames its search still
+    // looks back on: a larger piece would overwrite those.
+    const auto window = static_cast<std::size_t>(feat_window_size(ps_get_feat(ps)));
+    const std::size_t piece = 2 * window + 1;
+    try {
+        std::span<mfcc_t*> left(cepstra.frames);
+        while (!left.empty()) {
+            core::throwIfStopRequested();
+            const std::size_t n = std::min(left.size(), piece);
+            ps_process_cep(ps, left.data(), static_cast<int>(n), FALSE, FALSE);
+            left = left.subspan(n);
+        }
+        // The last frame repeated over the feature window, as the end of a
+        // whole utterance is padded, so that its last frames are searched too.
+        if (!cepstra.frames.empty()) {
+            std::vector<mfcc_t*> padding(window, cepstra.frames.back());
+            ps_process_cep(ps, padding.data(), static_cast<int>(padding.size()), FALSE, FALSE);
+        }
+    } catch (...) {
+        ps_end_utt(ps);
+        throw;
+    }
     ps_end_utt(ps);
     const double offset = double(firstFrame) / kFramesPerSecond;
     for (ps_seg_t* seg = ps_seg_iter(ps); seg; seg = ps_seg_next(seg)) {
@@ -350,8 +410,8 @@ std::vector<CaptionWord> Transcriber::transcribe(const fs::path& file, const std
         workerThreads.emplace_back([&] {
             try {
                 while (auto job = queue.pop()) {
-                    // A quit ends the recognition between two utterances (the
-                    // reads above end between two packets).
+                    // A quit ends the recognition between two utterances or
+                    // inside one (the reads above end between two packets).
                     core::throwIfStopRequested();
                     const DecoderPool::Lease decoder = pool.acquire();
                     found[job->index] = decodeUtterance(decoder, job->samples, job->firstFrame);

@@ -49,7 +49,7 @@ std::unique_ptr<QFileDialog> makeInputFilesDialog(QWidget* parent, const QString
 }
 
 std::unique_ptr<QFileDialog> makeInputFolderDialog(QWidget* parent, const fs::path& start) {
-    auto dialog = std::make_unique<QFileDialog>(parent, QString(), existingFolder(start));
+    auto dialog = std::make_unique<QFileDialog>(parent, QStringLiteral("Add Folder"), existingFolder(start));
     dialog->setFileMode(QFileDialog::Directory);
     dialog->setOption(QFileDialog::ShowDirsOnly, true);
     return dialog;

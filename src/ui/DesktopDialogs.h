@@ -29,7 +29,7 @@ namespace ui {
 std::unique_ptr<QFileDialog> makeInputFilesDialog(QWidget* parent, const QString& filterName,
                                                   const std::set<std::string>& extensions,
                                                   const std::filesystem::path& start);
-// The panel behind "Add Folder…": one existing folder.
+// The panel behind "Add Folder…", titled "Add Folder": one existing folder.
 std::unique_ptr<QFileDialog> makeInputFolderDialog(QWidget* parent, const std::filesystem::path& start);
 // The output folder panel, titled "Choose Output Folder": folders only,
 // folder creation on, its button reading "Use Folder".

@@ -7,6 +7,7 @@
 
 #include "core/ChildProcess.h"
 #include "core/StopSignal.h"
+#include "support/TestSupport.h"
 
 namespace {
 
@@ -54,6 +55,7 @@ TEST(ChildProcess, AFinishedChildIsUnlistedAndNothingIsLeftToEnd) {
 TEST(ChildProcess, AStopEndsTheRunningChildAndStartsNoOther) {
     auto running = std::async(std::launch::async, [] { return core::runChildProcess({"/bin/sleep", "60"}); });
     ASSERT_TRUE(waitForChildren(1));
+    const testsupport::StopLoweredAtExit lower;
     core::requestStop();
     ASSERT_EQ(running.wait_for(std::chrono::seconds(10)), std::future_status::ready);
     EXPECT_THROW(running.get(), core::Stopped);

@@ -10,6 +10,8 @@
 
 #include <gtest/gtest.h>
 
+#include "core/StopSignal.h"
+
 namespace testsupport {
 
 core::ChildResult tryTool(const std::vector<std::string>& argv) { return core::runChildProcess(argv, true); }
@@ -57,6 +59,8 @@ ScopedTmpDir::~ScopedTmpDir() {
     if (previous_) ::setenv("TMPDIR", previous_->c_str(), 1);
     else ::unsetenv("TMPDIR");
 }
+
+StopLoweredAtExit::~StopLoweredAtExit() { core::clearStopRequest(); }
 
 CommaDecimalLocale::CommaDecimalLocale() {
     const char* cur = std::setlocale(LC_ALL, nullptr);

@@ -73,6 +73,17 @@ private:
     std::optional<std::string> previous_;
 };
 
+// Lowers the process-wide stop when the test ends, however it ends: the
+// tests of a suite share one process, so a stop left raised by a failed
+// assertion would stop every test after it.
+class StopLoweredAtExit {
+public:
+    StopLoweredAtExit() = default;
+    ~StopLoweredAtExit();
+    StopLoweredAtExit(const StopLoweredAtExit&) = delete;
+    StopLoweredAtExit& operator=(const StopLoweredAtExit&) = delete;
+};
+
 // Runs `body` in a forked child and kills it with SIGKILL once it calls the
 // function it is given, as a run killed mid-write. False when the child
 // ended without calling it.

@@ -1,5 +1,6 @@
 #include "ui/StandaloneViewModel.h"
 
+#include <algorithm>
 #include <atomic>
 #include <condition_variable>
 #include <fstream>
@@ -9,6 +10,8 @@
 
 #include "core/StopSignal.h"
 #include "episode/AudioVideoPipeline.h"
+#include "episode/DecoderPool.h"
+#include "episode/Transcriber.h"
 #include "presets/QuorvelPreset.h"
 #include "support/TestSupport.h"
 #include "WorkspaceFakes.h"
@@ -380,44 +383,84 @@ private:
 
 } // namespace
 
-// Quitting mid-run stops an episode inside its in-process clean-up: the item
-// ends cancelled, without blaming a program it never got to start, and its
-// work folder is gone.
-TEST(StandaloneViewModel, QuitDuringTheCleanUpStopsTheEpisodeAndLeavesNothing) {
-    testsupport::TempDir dir;
-    fs::create_directory(dir / "tmp");
-    const testsupport::ScopedTmpDir tmp(dir / "tmp");
-    testsupport::makeAudio(dir / "episode.wav", "sine=frequency=440:sample_rate=48000:duration=3");
-    struct LowerTheStop {
-        ~LowerTheStop() { core::clearStopRequest(); }
-    } lower;
+namespace {
 
-    auto pipeline = std::make_shared<HeldAtCleanup>();
-    presets::QuorvelPreset preset; // clean-up, transcript, RSS file and audiogram
-    preset.setPipeline(pipeline);
+// One episode run by the real podcast preset (clean-up, transcript, RSS file
+// and audiogram) through the view model, with its work folders in a
+// temporary folder of the test, to be quit mid-run.
+struct QuitMidEpisode {
+    testsupport::TempDir dir;
+    std::optional<testsupport::ScopedTmpDir> tmp;
+    const testsupport::StopLoweredAtExit lower;
     FakePoster poster;
     FakeScheduler scheduler;
     ui::MemorySettingsStore store;
-    ui::StandaloneViewModel<presets::QuorvelPreset>::Ports ports;
-    ports.post = poster.poster();
-    ports.scheduler = &scheduler;
-    ports.settings = &store;
-    ui::StandaloneViewModel<presets::QuorvelPreset> model(preset, presets::Vertical::quorvel, nullptr, ports);
-    model.setOutputDirectory(dir / "out");
-    model.ingest({dir / "episode.wav"});
-    model.start();
-    ASSERT_TRUE(poster.pumpUntil([&] { return pipeline->reached(); }));
-    model.stopForQuit();
-    pipeline->release();
-    ASSERT_TRUE(poster.pumpUntil([&] { return !model.isRunInFlight(); }));
+    std::unique_ptr<ui::StandaloneViewModel<presets::QuorvelPreset>> model;
 
-    const auto& item = model.queueItems().at(0);
-    EXPECT_EQ(item.status, ProcessingStatus::cancelled);
-    EXPECT_EQ(item.errorMessage, std::nullopt);
-    for (const auto& line : model.logLines()) {
-        EXPECT_EQ(line.find("Could not start"), std::string::npos) << line;
-        EXPECT_EQ(line.find(" LUFS -> "), std::string::npos) << line; // the clean-up did not finish
+    explicit QuitMidEpisode(std::shared_ptr<const episode::EpisodePipeline> pipeline = nullptr) {
+        fs::create_directory(dir / "tmp");
+        tmp.emplace(dir / "tmp");
+        presets::QuorvelPreset preset;
+        if (pipeline) preset.setPipeline(std::move(pipeline));
+        ui::StandaloneViewModel<presets::QuorvelPreset>::Ports ports;
+        ports.post = poster.poster();
+        ports.scheduler = &scheduler;
+        ports.settings = &store;
+        model = std::make_unique<ui::StandaloneViewModel<presets::QuorvelPreset>>(preset, presets::Vertical::quorvel,
+                                                                                  nullptr, ports);
+        model->setOutputDirectory(dir / "out");
     }
-    EXPECT_TRUE(fs::is_empty(dir / "tmp")); // the work folder is removed
-    EXPECT_TRUE(!fs::exists(dir / "out") || fs::is_empty(dir / "out")); // no master: it stopped before
+    void start(const fs::path& episode) {
+        model->ingest({episode});
+        model->start();
+    }
+    // The item ended stopped by the quit, neither failed nor blaming a
+    // program it never got to start, and left no work folder.
+    void expectStoppedAndNothingLeft() {
+        ASSERT_TRUE(poster.pumpUntil([&] { return !model->isRunInFlight(); }, std::chrono::seconds(30)));
+        const auto& item = model->queueItems().at(0);
+        EXPECT_EQ(item.status, ProcessingStatus::cancelled);
+        EXPECT_EQ(item.errorMessage, std::nullopt);
+        const std::string stopped = "Stopped item " + item.id.text().substr(0, 6) + ": The application is quitting.";
+        EXPECT_TRUE(std::any_of(model->logLines().begin(), model->logLines().end(),
+                                [&](const std::string& line) { return untimed(line) == stopped; }));
+        for (const auto& line : model->logLines()) EXPECT_EQ(line.find("Could not start"), std::string::npos) << line;
+        EXPECT_TRUE(fs::is_empty(dir / "tmp")); // the work folder is removed
+    }
+};
+
+} // namespace
+
+// Quitting mid-run stops an episode inside its in-process clean-up: the item
+// ends cancelled and its work folder is gone.
+TEST(StandaloneViewModel, QuitDuringTheCleanUpStopsTheEpisodeAndLeavesNothing) {
+    auto pipeline = std::make_shared<HeldAtCleanup>();
+    QuitMidEpisode run(pipeline);
+    testsupport::makeAudio(run.dir / "episode.wav", "sine=frequency=440:sample_rate=48000:duration=3");
+    run.start(run.dir / "episode.wav");
+    ASSERT_TRUE(run.poster.pumpUntil([&] { return pipeline->reached(); }));
+    run.model->stopForQuit();
+    pipeline->release();
+    run.expectStoppedAndNothingLeft();
+    for (const auto& line : run.model->logLines())
+        EXPECT_EQ(line.find(" LUFS -> "), std::string::npos) << line; // the clean-up did not finish
+    EXPECT_TRUE(!fs::exists(run.dir / "out") || fs::is_empty(run.dir / "out")); // no master: it stopped before
+}
+
+// A quit while the shared decoders recognise the episode's speech stops the
+// recognition inside its utterance, and the episode with it.
+TEST(StandaloneViewModel, QuitDuringTheTranscriptionStopsTheEpisodeAndLeavesNothing) {
+    if (!episode::Transcriber::isSupported()) GTEST_SKIP() << "speech model not installed";
+    QuitMidEpisode run;
+    testsupport::runTool({"espeak-ng", "-s", "150", "-w", (run.dir / "episode.wav").string(),
+                          "Today we build a small wooden boat in a garage and we start with the plans and the timber "
+                          "then cut the frames and set them up and steam the planks so that they bend"});
+    const auto& pool = episode::DecoderPool::shared(episode::Transcriber::SpeechModel::installed());
+    run.start(run.dir / "episode.wav");
+    // Decoders are made only for the recognition: once one is loaded, its
+    // first utterance is being decoded.
+    for (int i = 0; i < 6000 && pool.decodersMade() == 0 && run.model->isRunInFlight(); ++i) run.poster.pumpFor(5);
+    ASSERT_GT(pool.decodersMade(), 0u);
+    run.model->stopForQuit();
+    run.expectStoppedAndNothingLeft();
 }

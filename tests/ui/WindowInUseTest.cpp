@@ -399,6 +399,7 @@ TEST(WindowInUse, PanelsCarryTheFiltersAndTheUseFolderButton) {
     EXPECT_EQ(files->parentWidget(), &parent);
     EXPECT_EQ(fs::path(files->directory().absolutePath().toStdString()), dir.path());
     auto inputFolder = ui::makeInputFolderDialog(&parent, dir.path());
+    EXPECT_EQ(inputFolder->windowTitle(), QStringLiteral("Add Folder")); // not Qt's "Find Directory"
     EXPECT_EQ(inputFolder->fileMode(), QFileDialog::Directory);
     EXPECT_EQ(fs::path(inputFolder->directory().absolutePath().toStdString()), dir.path());
     auto output = ui::makeOutputFolderDialog(&parent, dir.path());
@@ -589,6 +590,7 @@ TEST(WindowInUse, TheApplicationIconHasPixels) {
 
 TEST(WindowInUse, QuitGivesUpWaitingForAnItemThatDoesNotStop) {
     WindowRig rig;
+    const testsupport::StopLoweredAtExit lower; // lowered before the rig lets its held item go
     rig.add({"a.wav"});
     rig.script->holdItems = true; // an in-process step: no program to end
     rig.workspace->start();
@@ -602,5 +604,4 @@ TEST(WindowInUse, QuitGivesUpWaitingForAnItemThatDoesNotStop) {
     EXPECT_FALSE(quit);
     EXPECT_TRUE(QTest::qWaitFor([&] { return quit; }, 3000));
     EXPECT_TRUE(rig.model->isRunInFlight());
-    core::clearStopRequest();
 }

@@ -5,12 +5,15 @@
 
 #include <algorithm>
 #include <cctype>
+#include <chrono>
 #include <cmath>
+#include <future>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "core/Files.h"
+#include "core/StopSignal.h"
 #include "episode/ClipPicker.h"
 #include "episode/DecoderPool.h"
 #include "episode/Transcriber.h"
@@ -82,6 +85,28 @@ TEST_F(Recognition, ItemsAtOnceShareTheDecodersWhichGoWhenTheLastEnds) {
     for (auto& item : items) item.join();
     for (const auto& text : texts) EXPECT_EQ(text, alone);
     EXPECT_EQ(pool.decodersMade(), 0u);
+}
+
+// A quit inside an utterance ends the recognition as stopped and hands the
+// decoder back with the utterance ended: kept loaded by a use that goes on,
+// the decoders then find the same words as before.
+TEST_F(Recognition, AStopInsideAnUtteranceLeavesTheDecodersFindingTheSameWords) {
+    const Transcriber t;
+    const std::string alone = asText(t.transcribe(file_, "en_US"));
+    auto& pool = episode::DecoderPool::shared(Transcriber::SpeechModel::installed());
+    const episode::DecoderPool::Use keep(pool);
+    {
+        const testsupport::StopLoweredAtExit lower;
+        auto stopped = std::async(std::launch::async, [&] { return t.transcribe(file_, "en_US"); });
+        // A decoder is made for a worker already past its check between
+        // utterances: the stop comes inside that worker's utterance.
+        while (pool.decodersMade() == 0 && stopped.wait_for(std::chrono::milliseconds(1)) != std::future_status::ready) {
+        }
+        core::requestStop();
+        EXPECT_THROW(stopped.get(), core::Stopped);
+    }
+    EXPECT_GT(pool.decodersMade(), 0u);
+    EXPECT_EQ(asText(t.transcribe(file_, "en_US")), alone);
 }
 
 TEST_F(Recognition, SentencesEndAtPausesAndStartCapitalised) {
