@@ -89,11 +89,14 @@ void AudiogramGenerator::generate(const fs::path& audioURL, const fs::path& dest
     const int frameCount = static_cast<int>(frames);
     const double videoSeconds = static_cast<double>(frameCount) / fps;
 
-    std::optional<BGRAImage> background;
-    if (config.backgroundImageURL) background = FrameRenderer::loadImage(*config.backgroundImageURL);
+    std::optional<BGRAImage> loaded;
+    const BGRAImage* background = config.backgroundPicture.get();
+    if (!background && config.backgroundImageURL) {
+        loaded = FrameRenderer::loadImage(*config.backgroundImageURL);
+        if (loaded) background = &*loaded;
+    }
     const FrameRenderer renderer(shape.width, shape.height, FrameRenderer::parseColor(config.waveformColor),
-                                 std::move(background), captionCues(config.captions, videoSeconds), config.title,
-                                 fps);
+                                 background, captionCues(config.captions, videoSeconds), config.title, fps);
 
     core::AtomicFile out(destinationURL);
     AudiogramWriter::write({audioURL, out.tempPath(), &renderer, &envelope, frameCount, fps});

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -11,6 +12,8 @@
 #include "episode/CaptionWord.h"
 
 namespace episode {
+
+struct BGRAImage;
 
 // Turns one audio excerpt into an MP4 social-media video: H.264 pictures of
 // pulsing bars, title, captions and progress (drawn by FrameRenderer) with
@@ -28,6 +31,10 @@ public:
         int framesPerSecond;                      // 1 or more
         std::vector<CaptionWord> captions;        // empty: no captions
         std::optional<std::string> title;         // absent or empty: none
+        // The background already decoded by whoever read it (upright, in
+        // sRGB, as FrameRenderer::loadImage gives it); when set,
+        // backgroundImageURL is not read again.
+        std::shared_ptr<const BGRAImage> backgroundPicture = {};
 
         AudiogramConfig(AspectRatio aspect, std::optional<double> maxDuration, std::string color,
                         std::optional<std::filesystem::path> background, int fps, std::vector<CaptionWord> words,

@@ -85,23 +85,30 @@ RGBColor FrameRenderer::parseColor(std::string_view text) {
 std::optional<BGRAImage> FrameRenderer::loadImage(const std::filesystem::path& file) {
     // Upright and in sRGB, as the cover in the tags and every photo.
     constexpr image::DecodeOptions upright{.upright = true, .toSRGB = true, .readMetadata = false};
-    cv::Mat rgba;
     try {
-        const image::Image picture = image::loadImageFile(file, upright);
+        return fromImage(image::loadImageFile(file, upright));
+    } catch (const std::exception&) { // ImageReadError, or no memory to convert
+        return std::nullopt;
+    }
+}
+
+std::optional<BGRAImage> FrameRenderer::fromImage(const image::Image& picture) {
+    cv::Mat rgba;
+    BGRAImage image;
+    try {
         // 16-bit samples and float (0..1) down to 8 bits, rounded and clamped.
         const double scale = picture.pixels.depth() == CV_16U ? 1.0 / 257.0
                              : picture.pixels.depth() == CV_32F ? 255.0
                                                                 : 1.0;
         picture.pixels.convertTo(rgba, CV_8U, scale);
-    } catch (const std::exception&) { // ImageReadError, or no memory to convert
+        image.width = rgba.cols;
+        image.height = rgba.rows;
+        image.stride = cairo_format_stride_for_width(CAIRO_FORMAT_ARGB32, image.width);
+        if (image.width <= 0 || image.height <= 0 || image.stride <= 0) return std::nullopt;
+        image.pixels.resize(static_cast<std::size_t>(image.stride) * static_cast<std::size_t>(image.height));
+    } catch (const std::exception&) { // no memory to convert
         return std::nullopt;
     }
-    BGRAImage image;
-    image.width = rgba.cols;
-    image.height = rgba.rows;
-    image.stride = cairo_format_stride_for_width(CAIRO_FORMAT_ARGB32, image.width);
-    if (image.width <= 0 || image.height <= 0 || image.stride <= 0) return std::nullopt;
-    image.pixels.resize(static_cast<std::size_t>(image.stride) * static_cast<std::size_t>(image.height));
     // Straight RGBA to cairo's premultiplied B G R A; opaque pixels as they are.
     for (int y = 0; y < image.height; ++y) {
         const std::uint8_t* in = rgba.ptr<std::uint8_t>(y);
@@ -116,7 +123,7 @@ std::optional<BGRAImage> FrameRenderer::loadImage(const std::filesystem::path& f
     return image;
 }
 
-FrameRenderer::FrameRenderer(int width, int height, RGBColor color, std::optional<BGRAImage> background,
+FrameRenderer::FrameRenderer(int width, int height, RGBColor color, const BGRAImage* background,
                              std::vector<CaptionCue> cues, std::optional<std::string> title, int fps)
     : width_(std::max(1, width)), height_(std::max(1, height)), color_(color), cues_(std::move(cues)),
       title_(std::move(title)), fps_(std::max(1, fps)) {
@@ -128,9 +135,10 @@ FrameRenderer::FrameRenderer(int width, int height, RGBColor color, std::optiona
     cairo_paint(cr.get());
 
     if (background && background->width > 0 && background->height > 0) {
+        // A source surface: cairo only reads its pixels.
         cairo_surface_t* img = cairo_image_surface_create_for_data(
-            background->pixels.data(), CAIRO_FORMAT_ARGB32, background->width, background->height,
-            background->stride);
+            const_cast<std::uint8_t*>(background->pixels.data()), CAIRO_FORMAT_ARGB32, background->width,
+            background->height, background->stride);
         if (cairo_surface_status(img) == CAIRO_STATUS_SUCCESS) {
             // Cover the frame, cropping the overhang; never letterbox.
             const double s = std::max(W / background->width, H / background->height);

@@ -12,6 +12,10 @@
 
 typedef struct _cairo_surface cairo_surface_t;
 
+namespace image {
+struct Image;
+}
+
 namespace episode {
 
 // An sRGB colour with alpha 1, components in 0...1.
@@ -35,10 +39,11 @@ struct BGRAImage {
 // title, 41 bars pulsing with the level envelope, word-lit captions and a
 // progress bar. Immutable after construction, so frames may be drawn in any
 // order and from several threads at once. The unchanging layer (background,
-// cover, dimming, title) is drawn once here and copied into every frame.
+// cover, dimming, title) is drawn once here and copied into every frame; the
+// background picture is not kept (none: a plain background).
 class FrameRenderer {
 public:
-    FrameRenderer(int width, int height, RGBColor color, std::optional<BGRAImage> background,
+    FrameRenderer(int width, int height, RGBColor color, const BGRAImage* background,
                   std::vector<CaptionCue> cues, std::optional<std::string> title, int fps);
     ~FrameRenderer();
     FrameRenderer(const FrameRenderer&) = delete;
@@ -65,6 +70,10 @@ public:
     // format it reads, within its pixel limit); absent when the file cannot
     // be read, is too large or is not a picture.
     static std::optional<BGRAImage> loadImage(const std::filesystem::path& file);
+    // A picture the image engine has decoded (upright and in sRGB, as
+    // loadImage asks for), in cairo's layout; absent when there is no
+    // memory for it or it is empty.
+    static std::optional<BGRAImage> fromImage(const image::Image& picture);
     // The bar row's level for bar `i` (0...40) on frame `n`.
     static float barLevel(const std::vector<float>& envelope, int bar, int frame);
     // The cue shown at frame `n`, or none.

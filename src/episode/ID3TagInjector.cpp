@@ -54,11 +54,10 @@ std::optional<CoverArt::Picture> taggablePicture(const std::optional<fs::path>& 
     return CoverArt::forTag(*artwork);
 }
 
-// The same picture as a file for FFmpeg, in a work folder that `folder`
-// keeps alive.
-std::optional<fs::path> taggableCover(const std::optional<fs::path>& artwork,
+// The picture as a file for FFmpeg, in a work folder that `folder` keeps
+// alive.
+std::optional<fs::path> taggableCover(const CoverArt::Picture* picture,
                                       std::optional<core::LockedWorkFolder>& folder) {
-    const auto picture = taggablePicture(artwork);
     if (!picture) return std::nullopt;
     try {
         folder.emplace("Quorvel");
@@ -143,19 +142,26 @@ std::vector<std::string> ID3TagInjector::ffmpegArguments(const PodcastMetadata& 
 
 void ID3TagInjector::inject(const PodcastMetadata& metadata, const fs::path& sourceURL,
                             const fs::path& destinationURL, const std::optional<fs::path>& chaptersFile) const {
+    const auto cover = taggablePicture(metadata.artworkURL);
+    inject(metadata, sourceURL, destinationURL, chaptersFile, cover ? &*cover : nullptr);
+}
+
+void ID3TagInjector::inject(const PodcastMetadata& metadata, const fs::path& sourceURL,
+                            const fs::path& destinationURL, const std::optional<fs::path>& chaptersFile,
+                            const CoverArt::Picture* cover) const {
     if (runner_.isFFmpegAvailable())
-        injectWithFFmpeg(metadata, sourceURL, destinationURL, chaptersFile);
+        injectWithFFmpeg(metadata, sourceURL, destinationURL, chaptersFile, cover);
     else
-        injectWithLibav(metadata, sourceURL, destinationURL);
+        injectWithLibav(metadata, sourceURL, destinationURL, cover);
 }
 
 void ID3TagInjector::injectWithFFmpeg(const PodcastMetadata& metadata, const fs::path& sourceURL,
-                                      const fs::path& destinationURL,
-                                      const std::optional<fs::path>& chaptersFile) const {
+                                      const fs::path& destinationURL, const std::optional<fs::path>& chaptersFile,
+                                      const CoverArt::Picture* cover) const {
     core::AtomicFile out(absolutePath(destinationURL));
     std::optional<core::LockedWorkFolder> coverFolder;
     PodcastMetadata tags = metadata;
-    tags.artworkURL = taggableCover(metadata.artworkURL, coverFolder);
+    tags.artworkURL = taggableCover(cover, coverFolder);
     // Absolute paths only: a name beginning with "-" is never read as an option.
     std::optional<fs::path> chapters;
     if (chaptersFile) chapters = absolutePath(*chaptersFile);
@@ -187,7 +193,7 @@ struct Cover {
     libav::Packet packet{av_packet_alloc()};
 };
 
-std::optional<Cover> coverPacket(const std::optional<CoverArt::Picture>& picture) {
+std::optional<Cover> coverPacket(const CoverArt::Picture* picture) {
     if (!picture) return std::nullopt;
     Cover c;
     c.codec = picture->png ? AV_CODEC_ID_PNG : AV_CODEC_ID_MJPEG;
@@ -400,9 +406,9 @@ private:
 } // namespace
 
 void ID3TagInjector::injectWithLibav(const PodcastMetadata& metadata, const fs::path& sourceURL,
-                                     const fs::path& destinationURL) const {
+                                     const fs::path& destinationURL, const CoverArt::Picture* picture) const {
     core::AtomicFile out(destinationURL);
-    std::optional<Cover> cover = coverPacket(taggablePicture(metadata.artworkURL));
+    std::optional<Cover> cover = coverPacket(picture);
     {
         M4AEncoder encoder(sourceURL, destinationURL, metadata);
         if (cover) encoder.addCover(*cover);

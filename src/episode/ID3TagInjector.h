@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "core/Error.h"
+#include "episode/CoverArt.h"
 #include "episode/FFmpegRunner.h"
 #include "episode/PodcastMetadata.h"
 
@@ -36,21 +37,32 @@ public:
     explicit ID3TagInjector(FFmpegRunner runner = FFmpegRunner());
 
     // The FFmpeg path when the runner finds FFmpeg, else the M4A path (which
-    // does not use the chapters file). The destination is written under a
-    // temporary name beside it and renamed into place when complete.
+    // does not use the chapters file). The cover is metadata.artworkURL made
+    // taggable by CoverArt::forTag, left out when it can't be used. The
+    // destination is written under a temporary name beside it and renamed
+    // into place when complete.
     void inject(const PodcastMetadata& metadata, const std::filesystem::path& sourceURL,
                 const std::filesystem::path& destinationURL,
                 const std::optional<std::filesystem::path>& chaptersFile) const;
 
-    // Copies the MP3 audio of `sourceURL` with the tags; runner errors pass through.
+    // The same with the cover already made for the tags (CoverArt::prepare,
+    // which an episode reads its cover with once for all it makes); none:
+    // no cover. metadata.artworkURL is not read.
+    void inject(const PodcastMetadata& metadata, const std::filesystem::path& sourceURL,
+                const std::filesystem::path& destinationURL,
+                const std::optional<std::filesystem::path>& chaptersFile, const CoverArt::Picture* cover) const;
+
+    // Copies the MP3 audio of `sourceURL` with the tags and `cover` (made
+    // for the tags, as above; none: no cover); runner errors pass through.
     void injectWithFFmpeg(const PodcastMetadata& metadata, const std::filesystem::path& sourceURL,
                           const std::filesystem::path& destinationURL,
-                          const std::optional<std::filesystem::path>& chaptersFile) const;
+                          const std::optional<std::filesystem::path>& chaptersFile,
+                          const CoverArt::Picture* cover) const;
 
     // Encodes any audio file libav reads as AAC in an .m4a (the "ipod" muxer)
-    // with the tags and the cover. Throws TagError.
+    // with the tags and `cover`. Throws TagError.
     void injectWithLibav(const PodcastMetadata& metadata, const std::filesystem::path& sourceURL,
-                         const std::filesystem::path& destinationURL) const;
+                         const std::filesystem::path& destinationURL, const CoverArt::Picture* cover) const;
 
     // The FFmpeg arguments (after the runner's leading ones) that tag
     // `sourceURL` into `outputPath`.

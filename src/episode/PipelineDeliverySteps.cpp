@@ -11,6 +11,7 @@
 #include "episode/ChapterBuilder.h"
 #include "episode/ClipPicker.h"
 #include "episode/CoverArt.h"
+#include "episode/FrameRenderer.h"
 #include "episode/PipelineSteps.h"
 #include "episode/PlatformTexts.h"
 #include "episode/WrittenAudioCheck.h"
@@ -55,16 +56,22 @@ std::string transcriptLine(const std::string& fileName, std::size_t words, std::
 
 } // namespace pipelinetext
 
-std::optional<fs::path> PipelineRun::usableCover() {
+const PipelineRun::Cover* PipelineRun::usableCover() {
     if (!checkedCover) {
-        checkedCover.emplace(request.metadata.artworkURL);
+        checkedCover.emplace();
+        const auto& file = request.metadata.artworkURL;
         std::string why;
-        if (*checkedCover && !CoverArt::forTag(**checkedCover, &why)) {
-            log(CoverArt::leftOutLine(**checkedCover, why));
-            checkedCover->reset();
+        auto prepared = file ? CoverArt::prepare(*file, &why) : std::nullopt;
+        if (file && !prepared) log(CoverArt::leftOutLine(*file, why));
+        if (prepared) {
+            std::shared_ptr<const BGRAImage> background;
+            if (request.generateAudiogram)
+                if (auto bgra = FrameRenderer::fromImage(prepared->upright))
+                    background = std::make_shared<const BGRAImage>(std::move(*bgra));
+            checkedCover->emplace(Cover{std::move(prepared->tag), std::move(background)});
         }
     }
-    return *checkedCover;
+    return *checkedCover ? &**checkedCover : nullptr;
 }
 
 namespace steps {
@@ -86,11 +93,10 @@ void startRSSEncoding(PipelineRun& run) {
 
 namespace {
 
-// The request's tags with the cover only when it can be used.
-PodcastMetadata coveredTags(PipelineRun& run) {
-    PodcastMetadata tags = run.request.metadata;
-    tags.artworkURL = run.usableCover();
-    return tags;
+// The cover's picture for the tags, when it can be used.
+const CoverArt::Picture* tagCover(PipelineRun& run) {
+    const PipelineRun::Cover* cover = run.usableCover();
+    return cover ? &cover->tag : nullptr;
 }
 
 } // namespace
@@ -108,13 +114,13 @@ void writeRSS(PipelineRun& run) {
             run.pipeline.ffmpeg().execute(pipelinetext::mp3Arguments(run.finalAudio, rss, q.targetLUFS.acx));
             verifyWrittenAudio(rss, mp3, run.totalLength);
         }
-        run.pipeline.tagInjector().inject(coveredTags(run), rss, mp3, run.chaptersFile);
+        run.pipeline.tagInjector().inject(q.metadata, rss, mp3, run.chaptersFile, tagCover(run));
         run.outputs.push_back(mp3);
         return;
     }
     run.report(0.45, "Encoding AAC RSS Master with tags...");
     const fs::path m4a = run.claimDeliverable(kRSSAACSuffix);
-    run.pipeline.tagInjector().inject(coveredTags(run), run.finalAudio, m4a, std::nullopt);
+    run.pipeline.tagInjector().inject(q.metadata, run.finalAudio, m4a, std::nullopt, tagCover(run));
     run.outputs.push_back(m4a);
     run.log(std::string(platformtexts::kRSSWrittenAsAAC));
 }
@@ -201,9 +207,12 @@ void writeAudiogram(PipelineRun& run) {
         captions = pipelinetext::clipCaptions(captions, s, len);
         run.log(pipelinetext::clipLine(q.sourceURL.filename().string(), s, len));
     }
-    const AudiogramGenerator::AudiogramConfig config(
-        q.audiogramAspect, len, "#3B82F6", run.usableCover(), 30, std::move(captions),
+    // The cover read for the tags, not read again.
+    const PipelineRun::Cover* cover = run.usableCover();
+    AudiogramGenerator::AudiogramConfig config(
+        q.audiogramAspect, len, "#3B82F6", std::nullopt, 30, std::move(captions),
         q.metadata.podcastName.empty() ? std::nullopt : std::optional<std::string>(q.metadata.podcastName));
+    if (cover) config.backgroundPicture = cover->background;
     const fs::path video = run.claimDeliverable(kAudiogramSuffix);
     run.pipeline.audiogramGenerator().generate(audio, video, config);
     run.outputs.push_back(video);

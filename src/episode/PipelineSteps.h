@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <future>
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -14,7 +15,9 @@
 #include "episode/AudioVideoPipeline.h"
 #include "episode/CaptionWord.h"
 #include "episode/Chapter.h"
+#include "episode/CoverArt.h"
 #include "episode/FillerRemover.h"
+#include "episode/FrameRenderer.h"
 
 namespace episode {
 
@@ -52,8 +55,15 @@ struct PipelineRun {
     // The Whisper reference, written into the work folder beside the
     // recognition (until the reference step).
     std::future<void> pendingReference = {};
-    // The request's cover once it has been checked (see usableCover).
-    std::optional<std::optional<std::filesystem::path>> checkedCover = {};
+    // The request's cover, read and decoded once for the tags and the
+    // audiogram: the tags' picture, and the audiogram's background when one
+    // is drawn.
+    struct Cover {
+        CoverArt::Picture tag;
+        std::shared_ptr<const BGRAImage> background;
+    };
+    // Once it has been checked (see usableCover).
+    std::optional<std::optional<Cover>> checkedCover = {};
 
     // Waits for the recognition, if one is running, and takes its words
     // (or logs why there are none). Every step that reads `words` calls it.
@@ -66,8 +76,8 @@ struct PipelineRun {
 
     // The request's cover when it can be used as cover art; nothing when
     // there is none or it can't be used, which is said once in the log. The
-    // tags and the audiogram both ask; the file is checked on the first ask.
-    std::optional<std::filesystem::path> usableCover();
+    // tags and the audiogram both ask; the file is read on the first ask.
+    const Cover* usableCover();
 
     void report(double fraction, const std::string& message) const {
         if (onProgress) onProgress(fraction, message);

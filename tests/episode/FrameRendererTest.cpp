@@ -60,7 +60,7 @@ std::vector<CaptionCue> twoCues() {
 }
 
 TEST(FrameRenderer, CueSwitchesEarlyAndLingers) {
-    FrameRenderer r(200, 200, kBlue, std::nullopt, twoCues(), std::nullopt, 100);
+    FrameRenderer r(200, 200, kBlue, nullptr, twoCues(), std::nullopt, 100);
     EXPECT_EQ(r.visibleCue(194), std::nullopt); // t = 1.94
     EXPECT_EQ(r.visibleCue(195), 0u);           // t = 1.95: 0.05 s early
     EXPECT_EQ(r.visibleCue(284), 0u);
@@ -111,7 +111,7 @@ constexpr RGBColor kBackground{17 / 255.0, 17 / 255.0, 22 / 255.0};
 
 TEST(FrameRenderer, PlainFrameLayout) {
     const double W = 1000, H = 600;
-    FrameRenderer r(1000, 600, kBlue, std::nullopt, {}, std::nullopt, 30);
+    FrameRenderer r(1000, 600, kBlue, nullptr, {}, std::nullopt, 30);
     const Drawn silent(r, {0.0f}, 0, 10);
     expectColor(silent.at(5, 5), kBackground);
     // Middle bar at the centre; a silent bar is a dot b wide and high.
@@ -137,7 +137,7 @@ TEST(FrameRenderer, PlainFrameLayout) {
 
 TEST(FrameRenderer, CaptionsMoveTheBarsUpAndShowOnlyDuringTheirWords) {
     const double W = 1080, H = 1080;
-    FrameRenderer r(1080, 1080, kBlue, std::nullopt, twoCues(), std::nullopt, 10);
+    FrameRenderer r(1080, 1080, kBlue, nullptr, twoCues(), std::nullopt, 10);
     const std::vector<float> loud(100, 1.0f);
     const Drawn before(r, loud, 10, 100); // t = 1.0: no cue yet
     const Drawn during(r, loud, 21, 100); // t = 2.1: "Hello" is the current word
@@ -168,7 +168,7 @@ TEST(FrameRenderer, TitleAndCoverLayer) {
     ASSERT_TRUE(image);
     EXPECT_EQ(image->width, 300);
     EXPECT_EQ(image->height, 100);
-    FrameRenderer r(400, 400, kBlue, std::move(image), {}, std::string("A Show"), 30);
+    FrameRenderer r(400, 400, kBlue, &*image, {}, std::string("A Show"), 30);
     const Drawn d(r, {}, 0, 1);
     // The wide picture covers the whole square, dimmed by 45 % black.
     expectColor(d.at(2, 2), {0.55, 0, 0}, 3.0 / 255);
@@ -191,7 +191,7 @@ TEST(FrameRenderer, UnreadableImagesAreAbsent) {
 }
 
 TEST(FrameRenderer, UnusableBufferIsLeftUntouched) {
-    FrameRenderer r(64, 64, kBlue, std::nullopt, {}, std::nullopt, 30);
+    FrameRenderer r(64, 64, kBlue, nullptr, {}, std::nullopt, 30);
     std::vector<std::uint8_t> pixels(64 * 64 * 4, 0xAB);
     r.draw(pixels.data(), 64 * 2, {1.0f}, 0, 1); // stride too small
     EXPECT_EQ(pixels, std::vector<std::uint8_t>(64 * 64 * 4, 0xAB));

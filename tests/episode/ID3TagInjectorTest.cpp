@@ -4,9 +4,10 @@
 
 #include <fmt/format.h>
 #include <gtest/gtest.h>
+#include <zlib.h>
 
 #include "MediaProbe.h"
-#include "episode/CoverArt.h"
+#include "core/Files.h"
 #include "support/TestSupport.h"
 
 namespace {
@@ -147,7 +148,7 @@ TEST_F(ID3Files, ExistingOutputIsReplaced) {
 TEST_F(ID3Files, FFmpegFailureLeavesNothingUnderTheFinalName) {
     std::ofstream(dir / "noise.mp3") << "not audio at all";
     try {
-        ID3TagInjector().injectWithFFmpeg(tags(), dir / "noise.mp3", dir / "out.mp3", std::nullopt);
+        ID3TagInjector().injectWithFFmpeg(tags(), dir / "noise.mp3", dir / "out.mp3", std::nullopt, nullptr);
         FAIL() << "no error";
     } catch (const FFmpegRunner::FFmpegError& e) {
         EXPECT_EQ(e.kind(), FFmpegRunner::FFmpegError::Kind::executionFailed);
@@ -237,17 +238,50 @@ TEST_P(PhotoCover, KeepsThePictureAndLeavesOutThePosition) {
 
 INSTANTIATE_TEST_SUITE_P(Containers, PhotoCover, testing::Values("mp3", "m4a"));
 
-TEST_F(ID3Files, PNGCoverLosesItsTextChunksAndKeepsItsImageData) {
+// A PNG chunk as a file holds it: length, type, data and the CRC of type
+// and data.
+std::string pngChunk(const std::string& type, const std::string& data) {
+    std::string chunk;
+    for (int shift = 24; shift >= 0; shift -= 8) chunk += static_cast<char>((data.size() >> shift) & 0xFF);
+    chunk += type + data;
+    const std::string covered = type + data;
+    const uLong crc = crc32(0, reinterpret_cast<const Bytef*>(covered.data()), static_cast<uInt>(covered.size()));
+    for (int shift = 24; shift >= 0; shift -= 8) chunk += static_cast<char>((crc >> shift) & 0xFF);
+    return chunk;
+}
+
+// A phone's PNG screenshot: its text chunks, and its camera and position in
+// the EXIF chunk some software still writes as the pre-standard exIf. The
+// tag's picture keeps only the chunks that draw it.
+TEST_F(ID3Files, PNGCoverKeepsOnlyItsImageDataWithoutTextOrEXIF) {
     const fs::path png = dir / "cover.png";
     testsupport::runTool({"exiftool", "-q", "-overwrite_original", "-n", "-XMP-exif:GPSLatitude=48.8584",
                           "-PNG:Comment=at home", "-PNG:ModifyDate=2024:05:01 10:00:00", png.string()});
-    const std::string source = core::readFile(png);
+    const fs::path photo = dir / "photo.jpg";
+    testsupport::runTool({"convert-im6.q16", "-size", "8x8", "xc:gray", photo.string()});
+    testsupport::runTool({"exiftool", "-q", "-overwrite_original", "-n", "-EXIF:Make=Xiaomi",
+                          "-EXIF:GPSLatitude=15.8333", "-EXIF:GPSLatitudeRef=S", photo.string()});
+    const std::string exif = testsupport::runTool({"exiftool", "-b", "-EXIF", photo.string()}).output;
+    ASSERT_EQ(exif.substr(0, 2), "MM");
+    std::string source = core::readFile(png);
+    source.insert(source.find("IDAT") - 4, pngChunk("exIf", exif));
+    core::writeFileAtomically(png, source);
+    auto described = [](const fs::path& file) {
+        return testsupport::runTool({"exiftool", "-a", "-s", "-Make", "-gps:all", file.string()}).output;
+    };
+    const std::string carried = described(png); // the source does carry them
+    ASSERT_NE(carried.find("Xiaomi"), std::string::npos) << carried;
+    ASSERT_NE(carried.find("GPSLatitude "), std::string::npos) << carried;
     ASSERT_NE(source.find("tEXt"), std::string::npos);
-    const auto picture = episode::CoverArt::forTag(png);
-    ASSERT_TRUE(picture.has_value());
-    EXPECT_TRUE(picture->png);
-    for (const char* chunk : {"tEXt", "zTXt", "iTXt", "tIME", "eXIf"})
-        EXPECT_EQ(picture->bytes.find(chunk), std::string::npos) << chunk;
+
+    ID3TagInjector().inject(tags(png), dir / "in.mp3", dir / "out.mp3", std::nullopt);
+    const fs::path cover = dir / "cover_out.png";
+    testsupport::runTool({"ffmpeg", "-nostdin", "-loglevel", "error", "-y", "-i", (dir / "out.mp3").string(), "-map",
+                          "0:v", "-c", "copy", "-f", "image2", cover.string()});
+    const std::string tagged = core::readFile(cover);
+    for (const char* chunk : {"tEXt", "zTXt", "iTXt", "tIME", "eXIf", "exIf"})
+        EXPECT_EQ(tagged.find(chunk), std::string::npos) << chunk;
+    EXPECT_EQ(described(cover), "");
     // The header and the image data, from IHDR to IEND, as they were.
     auto chunk = [](const std::string& file, const char* type) {
         const std::size_t at = file.find(type);
@@ -256,8 +290,8 @@ TEST_F(ID3Files, PNGCoverLosesItsTextChunksAndKeepsItsImageData) {
         for (std::size_t i = at - 4; i < at; ++i) length = length << 8 | static_cast<unsigned char>(file[i]);
         return file.substr(at - 4, length + 12);
     };
-    EXPECT_EQ(chunk(picture->bytes, "IHDR"), chunk(source, "IHDR"));
-    EXPECT_TRUE(chunk(picture->bytes, "IDAT") == chunk(source, "IDAT"));
+    EXPECT_EQ(chunk(tagged, "IHDR"), chunk(source, "IHDR"));
+    EXPECT_TRUE(chunk(tagged, "IDAT") == chunk(source, "IDAT"));
     EXPECT_FALSE(chunk(source, "IDAT").empty());
 }
 

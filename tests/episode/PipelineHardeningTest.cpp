@@ -1,7 +1,7 @@
 // Real-world inputs that used to break an episode: phone-sized 4:2:0 JPEG
-// covers, covers that are neither PNG nor JPEG, covers stored on their side,
-// audio that is a FIFO or no audio at all, very long names and an output
-// folder whose name begins with "-".
+// covers, covers that are neither PNG nor JPEG, CMYK covers, covers stored
+// on their side, audio that is a FIFO or no audio at all, very long names
+// and an output folder whose name begins with "-".
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -31,6 +31,7 @@
 #include "episode/PipelineSteps.h"
 #include "image/picture/EmbeddedPicture.h"
 #include "support/BrokenFiles.h"
+#include "support/ProfiledColour.h"
 #include "support/TestSupport.h"
 
 namespace {
@@ -161,6 +162,46 @@ std::string embeddedCover(const fs::path& file) {
     if (covers.isEmpty()) return {};
     const auto data = covers.front().data();
     return std::string(data.data(), data.size());
+}
+
+// A print designer's artwork: a CMYK JPEG with its profile. Players and
+// podcast directories that don't manage colour show the inks wrongly, and
+// directories ask for RGB: the tags carry an sRGB JPEG in the colours the
+// profile gives.
+TEST(CoverArt, CmykCoverIsTaggedInSRGBAsItsProfileGivesOnBothPaths) {
+    testsupport::TempDir dir;
+    const fs::path cover = testsupport::profiledCmykJpeg(dir.path());
+    const auto components = [](const fs::path& file) {
+        return runTool({"exiftool", "-s3", "-n", "-ColorComponents", "-ICC_Profile:ColorSpaceData", file.string()})
+            .output;
+    };
+    ASSERT_EQ(components(cover), "4\nCMYK\n");
+    const cv::Scalar expected = cv::mean(testsupport::lcmsConversion(cover, dir.path()));
+
+    tagOnBothPaths(dir, cover);
+    for (const char* out : {"tagged.mp3", "tagged.m4a"}) {
+        SCOPED_TRACE(out);
+        const fs::path picture = dir / fmt::format("{}.jpg", out);
+        core::writeFileAtomically(picture, embeddedCover(dir / out));
+        EXPECT_EQ(components(picture), "3\n"); // RGB, without a profile: sRGB
+        const mediaprobe::DecodedFrame pixels(picture, 0, dir / fmt::format("{}.png", out));
+        ASSERT_TRUE(pixels.ok());
+        ASSERT_EQ(pixels.width(), 160);
+        ASSERT_EQ(pixels.height(), 120);
+        double sum[3] = {};
+        for (int y = 0; y < pixels.height(); ++y)
+            for (int x = 0; x < pixels.width(); ++x) {
+                const mediaprobe::RGB p = pixels.at(x, y);
+                sum[0] += p.r;
+                sum[1] += p.g;
+                sum[2] += p.b;
+            }
+        const double n = pixels.width() * pixels.height();
+        const std::string figures = fmt::format("mean RGB {:.0f}/{:.0f}/{:.0f}, lcms2's {:.0f}/{:.0f}/{:.0f}", sum[0] / n,
+                                                sum[1] / n, sum[2] / n, expected[0], expected[1], expected[2]);
+        RecordProperty(out, figures);
+        for (int c = 0; c < 3; ++c) EXPECT_NEAR(sum[c] / n, expected[c], 4.0) << figures;
+    }
 }
 
 // A 428 × 640 portrait cover, red across its top 30 %, green down its left
@@ -459,8 +500,7 @@ INSTANTIATE_TEST_SUITE_P(
                          return dir / "cover.jpg";
                      },
                      "not an image"},
-        EpisodeCover{"Missing", [](const auto& dir) { return dir / "cover.jpg"; },
-                     "No such file or directory"}),
+        EpisodeCover{"Missing", [](const auto& dir) { return dir / "cover.jpg"; }, "not found"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(BaseName, CutOnAUtf8BoundaryToFitEveryDeliverable) {

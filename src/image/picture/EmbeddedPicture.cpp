@@ -1,14 +1,19 @@
 #include "image/picture/EmbeddedPicture.h"
 
+#include <algorithm>
 #include <cstdint>
+#include <iterator>
 
 #include "image/picture/CodecSupport.h"
+#include "image/picture/JpegDecoder.h"
 
 namespace image {
 
 namespace {
 
 constexpr std::string_view kPNGSignature("\x89PNG\r\n\x1A\n", 8);
+
+detail::Bytes asBytes(std::string_view b) { return {reinterpret_cast<const std::uint8_t*>(b.data()), b.size()}; }
 
 std::uint32_t byteAt(std::string_view b, std::size_t i) { return static_cast<unsigned char>(b[i]); }
 std::uint32_t be16(std::string_view b, std::size_t i) { return byteAt(b, i) << 8 | byteAt(b, i + 1); }
@@ -75,6 +80,15 @@ std::optional<std::string> jpegWithoutMetadata(std::string_view b) {
     }
 }
 
+// A PNG chunk that draws the picture or says its colour. Anything else
+// describes it, in chunks of every name: text, time, EXIF as eXIf and as
+// the exIf and zxIf that came before it, an application's private ones.
+bool drawingChunk(std::string_view type) {
+    constexpr std::string_view kDrawing[] = {"IHDR", "PLTE", "IDAT", "IEND", "tRNS", "gAMA", "cHRM",
+                                             "sRGB", "iCCP", "sBIT", "cICP", "mDCV", "cLLI", "bKGD"};
+    return std::find(std::begin(kDrawing), std::end(kDrawing), type) != std::end(kDrawing);
+}
+
 std::optional<std::string> pngWithoutMetadata(std::string_view b) {
     if (!isPNGData(b)) return std::nullopt;
     std::string out(kPNGSignature);
@@ -86,8 +100,7 @@ std::optional<std::string> pngWithoutMetadata(std::string_view b) {
         const std::string_view type = b.substr(i + 4, 4);
         for (char c : type)
             if (!((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'))) return std::nullopt;
-        const bool text = type == "tEXt" || type == "zTXt" || type == "iTXt" || type == "eXIf" || type == "tIME";
-        if (!text) out.append(b.substr(i, 12 + length));
+        if (drawingChunk(type)) out.append(b.substr(i, 12 + length));
         i += 12 + length;
         if (type == "IEND") return out; // what follows is dropped
     }
@@ -103,6 +116,16 @@ std::optional<std::string> withoutMetadataBlocks(std::string_view bytes) {
 
 bool isPNGData(std::string_view bytes) { return bytes.substr(0, kPNGSignature.size()) == kPNGSignature; }
 
+bool holdsInks(std::string_view bytes) {
+    return detail::sniff(asBytes(bytes)) == detail::FileKind::jpeg && detail::holdsInks(asBytes(bytes));
+}
+
 int storedOrientation(const ImageMetadata& metadata) { return detail::orientationOf(metadata); }
+
+Image turnedUpright(Image stored) {
+    stored.pixels = detail::applyOrientation(stored.pixels, detail::orientationOf(stored.metadata));
+    detail::setUpright(stored.metadata);
+    return stored;
+}
 
 } // namespace image

@@ -241,6 +241,17 @@ bool decompress(jpeg_decompress_struct& info, ErrorManager& manager, PieceSource
     return true;
 }
 
+// Reads the header alone: whether it names inks (CMYK, or YCCK that
+// libjpeg turns into CMYK). False when it can't be read. longjmp leaves this
+// frame as it does decompress().
+bool headerNamesInks(jpeg_decompress_struct& info, ErrorManager& manager, Bytes bytes) {
+    if (setjmp(manager.escape)) return false;
+    jpeg_create_decompress(&info);
+    jpeg_mem_src(&info, bytes.data(), static_cast<unsigned long>(bytes.size()));
+    jpeg_read_header(&info, TRUE);
+    return info.jpeg_color_space == JCS_CMYK || info.jpeg_color_space == JCS_YCCK;
+}
+
 // The decompressor's state, made by decompress() and released here (a
 // state never made has nothing to release).
 struct Decompressor {
@@ -272,6 +283,11 @@ std::optional<JpegPicture> decodeJpeg(Bytes bytes) {
     if (jpeg.manager.fatalCode == JERR_OUT_OF_MEMORY) throw std::bad_alloc();
     if (const auto variant = unreadVariant(jpeg.info, jpeg.manager)) throw UnsupportedDocument(*variant);
     return std::nullopt;
+}
+
+bool holdsInks(Bytes bytes) {
+    Decompressor jpeg;
+    return headerNamesInks(jpeg.info, jpeg.manager, bytes);
 }
 
 } // namespace image::detail

@@ -30,4 +30,10 @@ struct JpegPicture {
 // of memory.
 std::optional<JpegPicture> decodeJpeg(Bytes bytes);
 
+// Whether a JPEG's header (its frame's components and Adobe transform, as
+// libjpeg reads them) says its colour is inks, CMYK or YCCK, which
+// decodeJpeg hands over as `inks`. No pixel is decoded; false when the
+// header can't be read.
+bool holdsInks(Bytes bytes);
+
 } // namespace image::detail
