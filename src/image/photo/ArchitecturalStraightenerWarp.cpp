@@ -202,8 +202,9 @@ const CubicWeights& cubicWeights() {
 // same edge pixel, so positions are held a few pixels off it first (which
 // also keeps the conversion in range).
 int subpixel(double position, int size) {
-    const double held = position >= -8.0 ? std::min(position, size + 8.0) : -8.0; // NaN is held too
-    return cvRound(held * kSubpixels);
+    const double held = position >= -8.0 * kSubpixels ? std::min(position, (size + 8.0) * kSubpixels)
+                                                      : -8.0 * kSubpixels; // NaN is held too
+    return cvRound(held);
 }
 
 // One tile of an opaque 8-bit picture, the camera photo's case: the 4 x 4
@@ -213,21 +214,34 @@ int subpixel(double position, int size) {
 void warpOpaque8(const cv::Mat& source, cv::Mat& out, const cv::Matx33d& map, bool projective) {
     const CubicWeights& weights = cubicWeights();
     const int columns = source.cols, rows = source.rows;
+    const std::size_t step = source.step[0];
+    // Positions (in 1/32 pixels) whose whole window lies inside the picture.
+    const double firstInside = kSubpixels, endAcross = (columns - 2.0) * kSubpixels - 1,
+                 endDown = (rows - 2.0) * kSubpixels - 1;
     std::array<std::array<std::uint8_t, 16>, 4> edge{};
     for (int y = 0; y < out.rows; ++y) {
         auto* target = out.ptr<std::uint8_t>(y);
-        for (int x = 0; x < out.cols; ++x) {
-            const double w = projective ? map(2, 0) * x + map(2, 1) * y + map(2, 2) : 1.0;
-            const double scale = w > 0 ? 1.0 / w : 0.0;
-            const int sx = subpixel((map(0, 0) * x + map(0, 1) * y + map(0, 2)) * scale, columns);
-            const int sy = subpixel((map(1, 0) * x + map(1, 1) * y + map(1, 2)) * scale, rows);
-            const int left = (sx >> kSubpixelBits) - 1, top = (sy >> kSubpixelBits) - 1;
+        // The map's numerators and denominator at the row's first pixel,
+        // then stepped along the row.
+        double u = map(0, 1) * y + map(0, 2), v = map(1, 1) * y + map(1, 2);
+        double w = projective ? map(2, 1) * y + map(2, 2) : 1.0;
+        for (int x = 0; x < out.cols; ++x, u += map(0, 0), v += map(1, 0)) {
+            const double scale = w > 0 ? kSubpixels / w : 0.0;
+            if (projective) w += map(2, 0);
+            const double px = u * scale, py = v * scale;
             std::array<const std::uint8_t*, 4> window{};
-            if (left >= 0 && top >= 0 && left + 3 < columns && top + 3 < rows) {
-                for (int j = 0; j < 4; ++j)
-                    window[static_cast<std::size_t>(j)] = source.ptr<std::uint8_t>(top + j) + 4 * left;
+            int sx, sy;
+            if (px >= firstInside && px < endAcross && py >= firstInside && py < endDown) {
+                sx = cvRound(px);
+                sy = cvRound(py);
+                const std::uint8_t* corner = source.data + static_cast<std::size_t>((sy >> kSubpixelBits) - 1) * step +
+                                             4 * static_cast<std::size_t>((sx >> kSubpixelBits) - 1);
+                for (std::size_t j = 0; j < 4; ++j) window[j] = corner + j * step;
             } else {
                 // Past an edge the edge pixels repeat.
+                sx = subpixel(px, columns);
+                sy = subpixel(py, rows);
+                const int left = (sx >> kSubpixelBits) - 1, top = (sy >> kSubpixelBits) - 1;
                 for (int j = 0; j < 4; ++j) {
                     const std::uint8_t* row = source.ptr<std::uint8_t>(std::clamp(top + j, 0, rows - 1));
                     for (int i = 0; i < 4; ++i)
