@@ -14,6 +14,8 @@ endfunction()
 function(quorvel_module name)
   cmake_parse_arguments(M "" "" "DEPS;LIBS" ${ARGN})
   file(GLOB_RECURSE sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
+  # A module's loadable/ folder holds code built apart and loaded at run time.
+  list(FILTER sources EXCLUDE REGEX "/loadable/")
   set(deps)
   foreach(d ${M_DEPS})
     list(APPEND deps qv_${d})

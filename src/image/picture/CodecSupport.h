@@ -86,6 +86,12 @@ private:
 // with the lock held, just before the XMP is written.
 void declareOwnXmpPrefixes(const Exiv2::XmpData& xmp);
 
+// cv::imdecode and cv::imencode, from the module that holds OpenCV's
+// codecs (loaded on first use); OpenCV's exceptions come through, and a
+// module that can't be loaded throws std::runtime_error saying why.
+cv::Mat openCVDecode(const cv::Mat& encoded, int flags);
+bool openCVEncode(const std::string& extension, const cv::Mat& image, std::vector<unsigned char>& encoded);
+
 // libheif is started once per process, before its first use: its lazy
 // start-up (loading the codec plugins) is not safe from two threads. Every
 // libheif context comes from newHeifContext, which starts it first.

@@ -32,7 +32,7 @@ using detail::FileKind;
 std::optional<cv::Mat> decodeOpenCV(Bytes bytes) {
     try {
         const cv::Mat wrapped(1, static_cast<int>(bytes.size()), CV_8U, const_cast<std::uint8_t*>(bytes.data()));
-        const cv::Mat decoded = cv::imdecode(wrapped, cv::IMREAD_UNCHANGED);
+        const cv::Mat decoded = detail::openCVDecode(wrapped, cv::IMREAD_UNCHANGED);
         if (decoded.empty()) return std::nullopt;
         return detail::toRGBA(decoded);
     } catch (const cv::Exception& e) {

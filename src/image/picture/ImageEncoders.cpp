@@ -107,7 +107,7 @@ std::vector<std::uint8_t> encodeWithOpenCV(const cv::Mat& rgba, const char* exte
     cv::cvtColor(samples, bgra, cv::COLOR_RGBA2BGRA);
     std::vector<std::uint8_t> bytes;
     try {
-        if (!cv::imencode(extension, bgra, bytes)) throw EncodeError(std::string("could not encode ") + extension);
+        if (!openCVEncode(extension, bgra, bytes)) throw EncodeError(std::string("could not encode ") + extension);
     } catch (const cv::Exception& e) {
         throw EncodeError(e.what());
     }
