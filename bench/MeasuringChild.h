@@ -88,6 +88,13 @@ inline std::vector<double> numbers(std::string_view& text, std::size_t count) {
     return values;
 }
 
+// Whether `name` is on the command line.
+inline bool flag(int argc, char** argv, std::string_view name) {
+    for (int i = 1; i < argc; ++i)
+        if (std::string_view(argv[i]) == name) return true;
+    return false;
+}
+
 // The whole number after `name` on the command line; `fallback` without one.
 inline int option(int argc, char** argv, std::string_view name, int fallback) {
     for (int i = 1; i + 1 < argc; ++i)

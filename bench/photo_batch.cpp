@@ -14,7 +14,11 @@
 //         PEAK photo_batch_vips_threads libvips=<MB>MB one=<MB>MB ...
 //         TOTAL <s>s peak_rss=<MB>MB
 // Options: --photos N (default 32), --workers N (default 8), --rounds N
-//          (each setting N times, in turn; the best time kept; default 1).
+//          (each setting N times, in turn; the best time kept; default 1),
+//          --large-profile (instead: the program's setting with and without
+//          a 40 x 30 JPEG whose colour profile is 100 MB in 1601 chunks at
+//          the head of the queue, which must fail alone; prints
+//          COMPARE photo_batch_large_profile with=<s>s without=<s>s).
 
 #include <algorithm>
 #include <atomic>
@@ -128,9 +132,28 @@ int threadsNow() {
     return 0;
 }
 
+// A 40 x 30 JPEG carrying a 100 MB colour profile split over 1601 APP2
+// chunks (105 MB), as a hostile or broken file may.
+fs::path largeProfilePhoto(const fs::path& folder) {
+    std::vector<unsigned char> small;
+    if (!cv::imencode(".jpg", cv::Mat(30, 40, CV_8UC3, cv::Scalar(90, 120, 150)), small))
+        throw std::runtime_error("cannot encode the small photo");
+    std::string chunk("\xFF\xE2\xFF\xFF", 4);
+    chunk += std::string("ICC_PROFILE\0", 12);
+    chunk += "\x01\xFF";
+    chunk.resize(2 + 0xFFFF, '\x5A');
+    std::string bytes(small.begin(), small.begin() + 2);
+    for (int i = 0; i < 1601; ++i) bytes += chunk;
+    bytes.append(small.begin() + 2, small.end());
+    const fs::path path = folder / "large-profile.jpg";
+    std::ofstream(path, std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    return path;
+}
+
 // The photos through the default preset on a real queue; returns the wall
-// time and the most threads seen, as "<seconds> <threads>".
-std::string runBatch(const std::vector<fs::path>& photos, const fs::path& out, int workers) {
+// time and the most threads seen, as "<seconds> <threads>". `failing` items
+// at the head of the queue must fail, and only they.
+std::string runBatch(const std::vector<fs::path>& photos, const fs::path& out, int workers, int failing = 0) {
     std::vector<batch::BatchItem> items;
     for (const auto& p : photos) items.emplace_back(core::Uuid::random(), p);
     auto preset = std::make_shared<const presets::HalvanePreset>();
@@ -151,7 +174,7 @@ std::string runBatch(const std::vector<fs::path>& photos, const fs::path& out, i
     const double wall = seconds(start);
     done = true;
     sampler.join();
-    if (report.successCount != static_cast<int>(photos.size()))
+    if (report.successCount != static_cast<int>(photos.size()) - failing || report.failureCount != failing)
         throw std::runtime_error(fmt::format("{} of {} photos failed: {}", report.failureCount, photos.size(),
                                              report.errors.empty() ? std::string() : report.errors.front()));
     return fmt::format("{:.6f} {}", wall, most.load());
@@ -185,6 +208,28 @@ int main(int argc, char** argv) {
             const auto end = made.text.find('\n', at);
             photos.emplace_back(made.text.substr(at, end - at));
             at = end + 1;
+        }
+
+        if (benchsupport::flag(argc, argv, "--large-profile")) {
+            std::vector<fs::path> queued{largeProfilePhoto(work.path())};
+            queued.insert(queued.end(), photos.begin(), photos.end());
+            const auto none = std::numeric_limits<double>::infinity();
+            double with = none, without = none, highest = made.peakMB;
+            for (int round = 0; round < rounds; ++round)
+                for (const bool large : {true, false}) {
+                    const ChildResult r = inChild([&] {
+                        return large ? runBatch(queued, work.path() / "with", workers, 1)
+                                     : runBatch(photos, work.path() / "without", workers);
+                    });
+                    std::string_view reported = r.text;
+                    const double wall = benchsupport::numbers(reported, 2)[0];
+                    (large ? with : without) = std::min(large ? with : without, wall);
+                    highest = std::max(highest, r.peakMB);
+                    fs::remove_all(work.path() / (large ? "with" : "without"));
+                }
+            fmt::print("COMPARE photo_batch_large_profile with={:.3f}s without={:.3f}s\n", with, without);
+            fmt::print("TOTAL {:.2f}s peak_rss={:.0f}MB\n", seconds(start), highest);
+            return 0;
         }
 
         const int cores = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));

@@ -27,8 +27,6 @@ function(quorvel_install_edition target)
   add_executable(${installed} ${sources})
   target_link_libraries(${installed} PRIVATE ${libs})
   target_compile_definitions(${installed} PRIVATE QUORVEL_INSTALLED_BUILD=1)
-  # The modules it loads at run time are installed in lib/quorvel beside it.
-  set_target_properties(${installed} PROPERTIES BUILD_RPATH "$ORIGIN/../${CMAKE_INSTALL_LIBDIR}/quorvel")
   quorvel_warnings(${installed})
 
   install(PROGRAMS $<TARGET_FILE:${installed}> DESTINATION ${CMAKE_INSTALL_BINDIR} RENAME ${target})
