@@ -244,10 +244,10 @@ bool decompress(jpeg_decompress_struct& info, ErrorManager& manager, PieceSource
 // Reads the header alone: whether it names inks (CMYK, or YCCK that
 // libjpeg turns into CMYK). False when it can't be read. longjmp leaves this
 // frame as it does decompress().
-bool headerNamesInks(jpeg_decompress_struct& info, ErrorManager& manager, Bytes bytes) {
+bool headerNamesInks(jpeg_decompress_struct& info, ErrorManager& manager, PieceSource& source, Bytes bytes) {
     if (setjmp(manager.escape)) return false;
     jpeg_create_decompress(&info);
-    jpeg_mem_src(&info, bytes.data(), static_cast<unsigned long>(bytes.size()));
+    readFrom(info, source, bytes);
     jpeg_read_header(&info, TRUE);
     return info.jpeg_color_space == JCS_CMYK || info.jpeg_color_space == JCS_YCCK;
 }
@@ -287,7 +287,7 @@ std::optional<JpegPicture> decodeJpeg(Bytes bytes) {
 
 bool holdsInks(Bytes bytes) {
     Decompressor jpeg;
-    return headerNamesInks(jpeg.info, jpeg.manager, bytes);
+    return headerNamesInks(jpeg.info, jpeg.manager, jpeg.source, bytes);
 }
 
 } // namespace image::detail
